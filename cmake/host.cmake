@@ -1,0 +1,27 @@
+# Host build: the setup logic on a simulated Windows machine, with unit tests.
+option(SETUP_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(SETUP_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_library(simplatform STATIC platform/sim/sim_machine.cpp)
+target_include_directories(simplatform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(simplatform PRIVATE -Wall -Wextra)
+# The logic calls GetPlatform(), which the simulated machine defines.
+target_link_libraries(setuplogic PUBLIC simplatform)
+
+enable_testing()
+find_package(GTest REQUIRED)
+add_executable(unit_tests
+  tests/unit/sim_machine_test.cpp
+  tests/unit/text_test.cpp
+  tests/unit/startup_test.cpp
+  tests/unit/inf_package_test.cpp
+  tests/unit/driver_service_test.cpp
+  tests/unit/nt_driver_sets_test.cpp)
+target_compile_options(unit_tests PRIVATE -Wall -Wextra)
+target_link_libraries(unit_tests PRIVATE setuplogic simplatform GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests)

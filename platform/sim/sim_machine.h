@@ -1,0 +1,244 @@
+// A Windows machine in memory for the host build: what the setup logic asks
+// of Windows, with faults that tests inject and a log of every call.
+#ifndef PLATFORM_SIM_SIM_MACHINE_H
+#define PLATFORM_SIM_SIM_MACHINE_H
+
+#include <stdint.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform_layer.h"
+
+class CSimMachine final : public PlatformLayer {
+ public:
+  struct MessageBoxCall {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+  };
+  struct OemInfCall {
+    std::string source;
+    bool mediaLocationNull;
+    DWORD mediaType;
+    DWORD copyStyle;
+    bool destinationNull;
+    DWORD destinationSize;
+    bool requiredSizeNull;
+    bool componentNull;
+    BOOL result;
+    std::string published;  // the oemN.inf name given, if any
+  };
+  struct Service {
+    std::string name;
+    std::string displayName;
+    std::string binaryPath;
+    DWORD type = 0;
+    DWORD startType = 0;
+    DWORD errorControl = 0;
+    DWORD state = SERVICE_STOPPED;
+    bool markedForDelete = false;
+    int openHandles = 0;
+    // Faults
+    DWORD startError = 0;        // StartServiceA fails with this code
+    bool stopStaysPending = false;
+    bool denyFullAccess = false; // OpenServiceA with full rights is refused
+  };
+  struct RegValue {
+    std::string name;
+    DWORD type;
+    std::string data;  // raw bytes as written
+  };
+
+  // A machine running Windows XP on one processor, single-byte code page, with
+  // C:\WINDOWS (System32\Drivers, Inf) and the program at C:\setup\setup.exe.
+  CSimMachine();
+  ~CSimMachine();
+  CSimMachine(const CSimMachine&) = delete;
+  CSimMachine& operator=(const CSimMachine&) = delete;
+
+  // Makes this machine the platform of the process until it is destroyed.
+  void Activate();
+
+  // ---- Configuration
+  void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build = 0);
+  void SetNt4() { SetVersion(VER_PLATFORM_WIN32_NT, 4, 0, 1381); }
+  void SetWin98() { SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998); }
+  void SetWin2000() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, 2195); }
+  void SetWinXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
+  void SetWin10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
+  void FailVersionQuery() { m_bFailVersion = true; }
+  // Also creates the folder with System32\Drivers and Inf below it.
+  void SetWindowsDir(const std::string& path);
+  void SetProgramPath(const std::string& path);  // its folder is created
+  void SetProcessors(DWORD count) { m_nProcessors = count; }
+  void UseCodePage932() { m_bCodePage932 = true; }
+  void SetCurrentDir(const std::string& path) { m_strCurrentDir = path; }
+
+  // ---- Files and folders (names case-insensitive, as on Windows)
+  void AddFolder(const std::string& path);  // with its parents
+  void AddFile(const std::string& path, const std::string& content = "");  // parents made
+  void RemovePath(const std::string& path);
+  bool FileExists(const std::string& path) const;
+  bool FolderExists(const std::string& path) const;
+  std::string FileContent(const std::string& path) const;
+  // Names (as stored) of the files and folders under `folder` and below.
+  std::vector<std::string> FilesBelow(const std::string& folder) const;
+
+  // ---- Faults
+  void FailCopyTo(const std::string& destination, DWORD error = ERROR_ACCESS_DENIED);
+  void FailCreateDirectory(const std::string& path, DWORD error = ERROR_ACCESS_DENIED);
+  void LockFile(const std::string& path);  // in use: no delete, no overwrite
+  void RemoveLibrary(const std::string& name) { m_missingLibraries.insert(Upper(name)); }
+  void RemoveEntry(const std::string& name) { m_missingEntries.insert(name); }
+  void RefuseOemInf(DWORD error) { m_nOemInfRefusal = error; }
+  void RefuseServiceManager(DWORD error = ERROR_ACCESS_DENIED) { m_nManagerRefusal = error; }
+  void FailRegistryCreate(LONG error = ERROR_ACCESS_DENIED) { m_nRegCreateRefusal = error; }
+  void SetLastErrorValue(DWORD error) { m_nLastError = error; }
+
+  // ---- Observation
+  const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
+  const std::vector<OemInfCall>& OemInfCalls() const { return m_oemInfCalls; }
+  const std::vector<std::string>& Log() const { return m_log; }
+  std::vector<std::string> LogOf(const std::string& function) const;
+  const std::string& CurrentDir() const { return m_strCurrentDir; }
+  size_t OpenFindHandles() const { return m_finds.size(); }
+  size_t OpenServiceHandles() const;
+  size_t OpenKeyHandles() const { return m_keyHandles.size(); }
+  int SystemInfoCalls() const { return m_nSystemInfoCalls; }
+
+  // ---- Service database and registry
+  Service* FindService(const std::string& name);
+  Service& AddService(const std::string& name, DWORD state = SERVICE_STOPPED);
+  bool KeyExists(const std::string& path) const;  // below HKEY_LOCAL_MACHINE
+  void AddKey(const std::string& path);
+  const std::vector<RegValue>* KeyValues(const std::string& path) const;
+
+  // ---- PlatformLayer
+  BOOL GetVersionExA(OSVERSIONINFOA* info) override;
+  UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
+  DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
+  BOOL SetCurrentDirectoryA(LPCSTR path) override;
+  void GetSystemInfo(SYSTEM_INFO* info) override;
+  BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) override;
+  HMODULE LoadLibraryA(LPCSTR name) override;
+  FARPROC GetProcAddress(HMODULE module, LPCSTR name) override;
+  DWORD GetLastError() override { return m_nLastError; }
+  BOOL IsDBCSLeadByte(BYTE value) override;
+  int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+  BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override;
+  BOOL DeleteFileA(LPCSTR path) override;
+  HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
+  BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
+  BOOL FindClose(HANDLE find) override;
+  BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
+                        PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType, DWORD copyStyle,
+                        PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
+                        PDWORD requiredSize, PSTR* destinationInfFileNameComponent) override;
+  SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
+                           DWORD desiredAccess) override;
+  BOOL CloseServiceHandle(SC_HANDLE handle) override;
+  SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+                           DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                           DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                           LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                           LPCSTR password) override;
+  SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) override;
+  BOOL StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) override;
+  BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override;
+  BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) override;
+  BOOL DeleteService(SC_HANDLE service) override;
+  LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                       REGSAM desired, SECURITY_ATTRIBUTES* security, HKEY* result,
+                       LPDWORD disposition) override;
+  LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD size) override;
+  LONG RegCloseKey(HKEY key) override;
+  LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) override;
+
+  // The value GetProcAddress gives for SetupCopyOEMInfA.
+  static PFN_SETUPCOPYOEMINFA SetupCopyOEMInfEntry();
+
+ private:
+  struct Node {
+    std::string path;  // as created
+    bool folder = false;
+    std::string content;
+    uint64_t order = 0;
+    bool locked = false;
+  };
+  struct Find {
+    std::vector<std::string> names;
+    std::vector<bool> folders;
+    size_t next = 0;
+  };
+  struct ServiceHandle {
+    bool manager;
+    std::string serviceKey;
+  };
+  struct RegKey {
+    std::string path;
+    std::vector<RegValue> values;
+  };
+
+  std::string Upper(const std::string& text) const;
+  std::string Resolve(const std::string& path) const;  // full path, no trailing "\"
+  std::string ParentOf(const std::string& fullPath) const;
+  std::string NameOf(const std::string& fullPath) const;
+  Node* NodeAt(const std::string& path);
+  const Node* NodeAt(const std::string& path) const;
+  Node& MakeNode(const std::string& fullPath, bool folder);
+  bool Fail(DWORD error);
+  void Record(const std::string& call) { m_log.push_back(call); }
+  bool WildcardMatch(const char* pattern, const char* name) const;
+  void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
+  ServiceHandle* HandleOf(SC_HANDLE handle);
+  SC_HANDLE NewServiceHandle(bool manager, const std::string& serviceKey);
+  void WriteServiceKey(const Service& service);
+  static std::string ServiceKeyPath(const std::string& name);
+
+  // Identity
+  OSVERSIONINFOA m_version;
+  bool m_bFailVersion = false;
+  std::string m_strWindowsDir;
+  std::string m_strProgramPath;
+  DWORD m_nProcessors = 1;
+  bool m_bCodePage932 = false;
+  std::string m_strCurrentDir;
+  DWORD m_nLastError = 0;
+
+  // Files
+  std::map<std::string, Node> m_nodes;  // key: Upper(full path)
+  uint64_t m_nNextOrder = 1;
+  std::map<std::string, DWORD> m_copyFaults;
+  std::map<std::string, DWORD> m_createFaults;
+  std::map<uintptr_t, Find> m_finds;
+  uintptr_t m_nNextFind = 0x1000;
+
+  // Libraries and setup API
+  std::set<std::string> m_missingLibraries;
+  std::set<std::string> m_missingEntries;
+  DWORD m_nOemInfRefusal = 0;
+  int m_nPublished = 0;
+
+  // Services and registry
+  DWORD m_nManagerRefusal = 0;
+  std::map<std::string, Service> m_services;
+  std::map<uintptr_t, ServiceHandle> m_serviceHandles;
+  uintptr_t m_nNextServiceHandle = 0x2000;
+  std::map<std::string, RegKey> m_keys;  // key: Upper(path below HKLM)
+  std::map<uintptr_t, std::string> m_keyHandles;
+  uintptr_t m_nNextKeyHandle = 0x3000;
+  LONG m_nRegCreateRefusal = 0;
+
+  // Observation
+  std::vector<MessageBoxCall> m_messageBoxes;
+  std::vector<OemInfCall> m_oemInfCalls;
+  std::vector<std::string> m_log;
+  int m_nSystemInfoCalls = 0;
+};
+
+#endif  // PLATFORM_SIM_SIM_MACHINE_H

@@ -1,0 +1,176 @@
+// The real platform: thin calls of the Win32 functions, only in setup.exe.
+#include "platform/platform_layer.h"
+
+namespace {
+
+// Windows 95's advapi32 may not export the service-manager functions, and one
+// missing import stops the loader from starting the program at all, so they
+// are bound at run time on first use.
+struct ServiceEntries {
+  SC_HANDLE(WINAPI* openSCManager)(LPCSTR, LPCSTR, DWORD);
+  BOOL(WINAPI* closeServiceHandle)(SC_HANDLE);
+  SC_HANDLE(WINAPI* createService)(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR,
+                                   LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR);
+  SC_HANDLE(WINAPI* openService)(SC_HANDLE, LPCSTR, DWORD);
+  BOOL(WINAPI* startService)(SC_HANDLE, DWORD, LPCSTR*);
+  BOOL(WINAPI* controlService)(SC_HANDLE, DWORD, LPSERVICE_STATUS);
+  BOOL(WINAPI* queryServiceStatus)(SC_HANDLE, LPSERVICE_STATUS);
+  BOOL(WINAPI* deleteService)(SC_HANDLE);
+};
+
+const char* const kServiceEntryNames[] = {
+    "OpenSCManagerA", "CloseServiceHandle", "CreateServiceA",     "OpenServiceA",
+    "StartServiceA",  "ControlService",     "QueryServiceStatus", "DeleteService",
+};
+static_assert(sizeof(ServiceEntries) == sizeof(kServiceEntryNames), "one name per entry");
+
+ServiceEntries g_services;
+bool g_bServicesBound;
+
+const ServiceEntries& BindServiceEntries() {
+  if (!g_bServicesBound) {
+    g_bServicesBound = true;
+    HMODULE advapi = ::LoadLibraryA("advapi32.dll");
+    FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
+    for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
+      slots[i] = advapi ? ::GetProcAddress(advapi, kServiceEntryNames[i]) : nullptr;
+  }
+  return g_services;
+}
+
+// The value a missing entry answers with, as Windows' own stubs do.
+template <typename T>
+T NotImplemented(T failure) {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return failure;
+}
+
+// Some Windows versions leave a truncated path unterminated.
+void TerminateBuffer(LPSTR buffer, DWORD size, DWORD length) {
+  if (size == 0) return;
+  buffer[length < size ? length : size - 1] = '\0';
+}
+
+class CWin32Platform final : public PlatformLayer {
+ public:
+  constexpr CWin32Platform() = default;
+
+  BOOL GetVersionExA(OSVERSIONINFOA* info) override { return ::GetVersionExA(info); }
+  UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override {
+    UINT length = ::GetWindowsDirectoryA(buffer, size);
+    // A result of size or more means the buffer was too small and holds nothing.
+    TerminateBuffer(buffer, size, length < size ? length : 0);
+    return length;
+  }
+  DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override {
+    DWORD length = ::GetModuleFileNameA(module, buffer, size);
+    TerminateBuffer(buffer, size, length);
+    return length;
+  }
+  BOOL SetCurrentDirectoryA(LPCSTR path) override { return ::SetCurrentDirectoryA(path); }
+  void GetSystemInfo(SYSTEM_INFO* info) override { ::GetSystemInfo(info); }
+  BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) override {
+    return ::CreateDirectoryA(path, security);
+  }
+  HMODULE LoadLibraryA(LPCSTR name) override { return ::LoadLibraryA(name); }
+  FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
+    return ::GetProcAddress(module, name);
+  }
+  DWORD GetLastError() override { return ::GetLastError(); }
+  BOOL IsDBCSLeadByte(BYTE value) override { return ::IsDBCSLeadByte(value); }
+  int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
+    return ::MessageBoxA(owner, text, caption, type);
+  }
+
+  BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override {
+    return ::CopyFileA(source, destination, failIfExists);
+  }
+  BOOL DeleteFileA(LPCSTR path) override { return ::DeleteFileA(path); }
+  HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
+    HANDLE find = ::FindFirstFileA(pattern, data);
+    if (find != INVALID_HANDLE_VALUE) TerminateBuffer(data->cFileName, MAX_PATH, MAX_PATH);
+    return find;
+  }
+  BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override {
+    BOOL found = ::FindNextFileA(find, data);
+    if (found) TerminateBuffer(data->cFileName, MAX_PATH, MAX_PATH);
+    return found;
+  }
+  BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
+  BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
+                        PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType, DWORD copyStyle,
+                        PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
+                        PDWORD requiredSize, PSTR* destinationInfFileNameComponent) override {
+    if (!entry) return NotImplemented<BOOL>(FALSE);
+    return entry(sourceInfFileName, oemSourceMediaLocation, oemSourceMediaType, copyStyle,
+                 destinationInfFileName, destinationInfFileNameSize, requiredSize,
+                 destinationInfFileNameComponent);
+  }
+
+  SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
+                           DWORD desiredAccess) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.openSCManager) return NotImplemented<SC_HANDLE>(nullptr);
+    return e.openSCManager(machineName, databaseName, desiredAccess);
+  }
+  BOOL CloseServiceHandle(SC_HANDLE handle) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.closeServiceHandle) return NotImplemented<BOOL>(FALSE);
+    return e.closeServiceHandle(handle);
+  }
+  SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+                           DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                           DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                           LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                           LPCSTR password) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.createService) return NotImplemented<SC_HANDLE>(nullptr);
+    return e.createService(manager, serviceName, displayName, desiredAccess, serviceType,
+                           startType, errorControl, binaryPathName, loadOrderGroup, tagId,
+                           dependencies, serviceStartName, password);
+  }
+  SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.openService) return NotImplemented<SC_HANDLE>(nullptr);
+    return e.openService(manager, serviceName, desiredAccess);
+  }
+  BOOL StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.startService) return NotImplemented<BOOL>(FALSE);
+    return e.startService(service, argCount, args);
+  }
+  BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.controlService) return NotImplemented<BOOL>(FALSE);
+    return e.controlService(service, control, status);
+  }
+  BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.queryServiceStatus) return NotImplemented<BOOL>(FALSE);
+    return e.queryServiceStatus(service, status);
+  }
+  BOOL DeleteService(SC_HANDLE service) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.deleteService) return NotImplemented<BOOL>(FALSE);
+    return e.deleteService(service);
+  }
+
+  LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                       REGSAM desired, SECURITY_ATTRIBUTES* security, HKEY* result,
+                       LPDWORD disposition) override {
+    return ::RegCreateKeyExA(key, subKey, reserved, keyClass, options, desired, security, result,
+                             disposition);
+  }
+  LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD size) override {
+    return ::RegSetValueExA(key, valueName, reserved, type, data, size);
+  }
+  LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
+  LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) override { return ::RegDeleteKeyA(key, subKey); }
+};
+
+constinit CWin32Platform g_win32Platform;
+
+}  // namespace
+
+PlatformLayer& GetPlatform() { return g_win32Platform; }

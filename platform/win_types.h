@@ -1,0 +1,194 @@
+// The Windows types and constants the setup logic uses. On Windows they come
+// from the SDK headers; on the host build they are declared here with the same
+// names and layouts, so that the logic compiles unchanged for both.
+#ifndef PLATFORM_WIN_TYPES_H
+#define PLATFORM_WIN_TYPES_H
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winsvc.h>
+
+#else  // host build
+
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef int32_t LONG;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef char* PSTR;
+typedef const char* PCSTR;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef void* LPVOID;
+typedef void* HANDLE;
+typedef uintptr_t DWORD_PTR;
+typedef DWORD ACCESS_MASK;
+typedef DWORD REGSAM;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HWND__* HWND;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct SC_HANDLE__* SC_HANDLE;
+typedef intptr_t(WINAPI* FARPROC)();
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+#define MB_OK 0x00000000u
+
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+
+#define ERROR_SUCCESS 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DIRECTORY 267L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_DEPENDENT_SERVICES_RUNNING 1051L
+#define ERROR_INVALID_SERVICE_CONTROL 1052L
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
+#define ERROR_SERVICE_ALREADY_RUNNING 1056L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_DATABASE_DOES_NOT_EXIST 1065L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_DLL_INIT_FAILED 1114L
+
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _SYSTEM_INFO {
+  WORD wProcessorArchitecture;
+  WORD wReserved;
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// Service control manager
+typedef struct _SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+#define SC_MANAGER_ALL_ACCESS 0xF003Fu
+#define SERVICE_ALL_ACCESS 0xF01FFu
+#define SERVICE_KERNEL_DRIVER 0x00000001u
+#define SERVICE_BOOT_START 0x00000000u
+#define SERVICE_SYSTEM_START 0x00000001u
+#define SERVICE_AUTO_START 0x00000002u
+#define SERVICE_DEMAND_START 0x00000003u
+#define SERVICE_DISABLED 0x00000004u
+#define SERVICE_ERROR_NORMAL 0x00000001u
+#define SERVICE_CONTROL_STOP 0x00000001u
+#define SERVICE_STOPPED 0x00000001u
+#define SERVICE_START_PENDING 0x00000002u
+#define SERVICE_STOP_PENDING 0x00000003u
+#define SERVICE_RUNNING 0x00000004u
+
+// Registry
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define REG_OPTION_NON_VOLATILE 0x00000000u
+#define KEY_ALL_ACCESS 0xF003Fu
+#define REG_CREATED_NEW_KEY 0x00000001u
+#define REG_OPENED_EXISTING_KEY 0x00000002u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_DWORD 4u
+
+#endif  // _WIN32
+
+// Setup API values used with SetupCopyOEMInfA; setupapi.h is not included
+// because setupapi.dll is only ever loaded at run time.
+#ifndef SPOST_PATH
+#define SPOST_PATH 1
+#endif
+#ifndef SP_COPY_NOOVERWRITE
+#define SP_COPY_NOOVERWRITE 0x0000008
+#endif
+
+typedef BOOL(WINAPI* PFN_SETUPCOPYOEMINFA)(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation,
+                                           DWORD oemSourceMediaType, DWORD copyStyle,
+                                           PSTR destinationInfFileName,
+                                           DWORD destinationInfFileNameSize, PDWORD requiredSize,
+                                           PSTR* destinationInfFileNameComponent);
+
+#endif  // PLATFORM_WIN_TYPES_H
