@@ -1,0 +1,129 @@
+#include "setup/setup_context.h"
+
+#include <string.h>
+
+#include "setup/text.h"
+
+COsVersion::COsVersion() {
+  memset(&m_info, 0, sizeof(m_info));
+  m_info.dwOSVersionInfoSize = sizeof(m_info);
+  // A failed query leaves a zero block: neither NT 4.0 nor Windows 95/98/Me.
+  GetPlatform().GetVersionExA(&m_info);
+}
+
+bool COsVersion::IsNt4() const {
+  return m_info.dwPlatformId == VER_PLATFORM_WIN32_NT && m_info.dwMajorVersion == 4;
+}
+
+bool COsVersion::IsWin9x() const { return m_info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS; }
+
+COsVersion g_osVersion;
+CPathString g_strWindowsDir;
+CPathString g_strModuleDir;
+CPathString g_strAppDataDir;
+bool g_bInstall = true;
+bool g_bSilent = false;
+bool g_bMultiProcessor = false;
+int g_nProcessors = -1;
+PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf = nullptr;
+
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the version block is the 148-byte ANSI one");
+
+int SetupMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  if (g_bSilent) return 1;
+  return GetPlatform().MessageBoxA(owner, text, caption, type);
+}
+
+bool IsMultiProcessor() {
+  if (g_nProcessors == -1) {
+    SYSTEM_INFO info;
+    memset(&info, 0, sizeof(info));
+    GetPlatform().GetSystemInfo(&info);
+    g_nProcessors = static_cast<int>(info.dwNumberOfProcessors);
+  }
+  return g_nProcessors > 1;
+}
+
+void ResetSetupContext() {
+  g_osVersion = COsVersion();
+  g_strWindowsDir.Assign("");
+  g_strModuleDir.Assign("");
+  g_strAppDataDir.Assign("");
+  g_bInstall = true;
+  g_bSilent = false;
+  g_bMultiProcessor = false;
+  g_nProcessors = -1;
+  g_pfnSetupCopyOEMInf = nullptr;
+}
+
+// Fills a platform path; false when the path does not fit its buffer, since a
+// truncated path names some other place.
+static bool ReadPlatformPath(CPathString& out, bool moduleFile) {
+  char buffer[MAX_PATH];
+  buffer[0] = '\0';
+  DWORD length = moduleFile ? GetPlatform().GetModuleFileNameA(nullptr, buffer, MAX_PATH)
+                            : GetPlatform().GetWindowsDirectoryA(buffer, MAX_PATH);
+  buffer[MAX_PATH - 1] = '\0';
+  out.Assign(buffer);
+  return length != 0 && length < MAX_PATH && !out.IsEmpty();
+}
+
+// Makes the program's folder current; its own path is never searched for switches.
+static bool EnterModuleDir() {
+  const char* separator = FindLastChar(g_strModuleDir.c_str(), '\\');
+  if (!separator) return false;
+  g_strModuleDir.Truncate(static_cast<size_t>(separator - g_strModuleDir.c_str()));
+  // "X:" alone would mean drive X's current folder, not its root.
+  CPathString folder(g_strModuleDir.c_str());
+  if (folder.Length() == 2 && folder.c_str()[1] == ':') folder.Append("\\");
+  return GetPlatform().SetCurrentDirectoryA(folder.c_str()) != FALSE;
+}
+
+static bool CreateFolder(const CPathString& path) {
+  if (GetPlatform().CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return GetPlatform().GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+static bool CreateCompanyFolder() {
+  g_strAppDataDir.Assign(g_strWindowsDir.c_str()).Append("\\Application Data");
+  if (!CreateFolder(g_strAppDataDir)) return false;
+  g_strAppDataDir.Append("\\Velmoran");
+  return CreateFolder(g_strAppDataDir);
+}
+
+static void ReadSwitches(LPCSTR commandLine) {
+  CPathString upper(commandLine);
+  MakeUpper(upper);
+  if (ContainsText(upper.c_str(), "-UNINSTALL")) g_bInstall = false;
+  if (ContainsText(upper.c_str(), "-S")) g_bSilent = true;
+}
+
+static bool BindSetupApi() {
+  HMODULE library = GetPlatform().LoadLibraryA("setupapi.dll");
+  if (!library) return false;
+  FARPROC entry = GetPlatform().GetProcAddress(library, "SetupCopyOEMInfA");
+  // Through void(*)(): the generic entry type becomes the real signature.
+  g_pfnSetupCopyOEMInf =
+      reinterpret_cast<PFN_SETUPCOPYOEMINFA>(reinterpret_cast<void (*)()>(entry));
+  return g_pfnSetupCopyOEMInf != nullptr;
+}
+
+int InitSetup(LPCSTR commandLine) {
+  bool windowsDirRead = ReadPlatformPath(g_strWindowsDir, false);
+  bool modulePathRead = ReadPlatformPath(g_strModuleDir, true);
+
+  CPathString lower(g_strModuleDir.c_str());
+  MakeLower(lower);
+  if (ContainsText(lower.c_str(), "ssetup")) g_bSilent = true;
+
+  if (!windowsDirRead || !modulePathRead) return -1;
+  if (!EnterModuleDir()) return -1;
+  g_bMultiProcessor = IsMultiProcessor();
+
+  if (!g_osVersion.IsNt4() && !CreateCompanyFolder()) return -1;
+
+  ReadSwitches(commandLine ? commandLine : "");
+
+  if (!g_osVersion.IsNt4() && !BindSetupApi()) return -1;
+  return 1;
+}

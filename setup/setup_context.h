@@ -1,0 +1,41 @@
+// The process-wide setup state, filled by static construction and InitSetup.
+#ifndef SETUP_SETUP_CONTEXT_H
+#define SETUP_SETUP_CONTEXT_H
+
+#include "platform/platform_layer.h"
+#include "setup/path_string.h"
+
+// The platform's version block, read once when the object is built.
+class COsVersion {
+ public:
+  COsVersion();
+  virtual ~COsVersion() = default;
+
+  const OSVERSIONINFOA& Info() const { return m_info; }
+  bool IsNt4() const;
+  bool IsWin9x() const;
+
+ private:
+  OSVERSIONINFOA m_info;
+};
+
+extern COsVersion g_osVersion;
+extern CPathString g_strWindowsDir;
+extern CPathString g_strModuleDir;
+extern CPathString g_strAppDataDir;
+extern bool g_bInstall;
+extern bool g_bSilent;
+extern bool g_bMultiProcessor;
+extern int g_nProcessors;
+extern PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf;
+
+int SetupMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+bool IsMultiProcessor();
+// 1 on success, -1 when the setup cannot run on this system.
+int InitSetup(LPCSTR commandLine);
+
+// Puts every variable back to its state after static construction, reading
+// the version block again: a simulated process starts from here.
+void ResetSetupContext();
+
+#endif  // SETUP_SETUP_CONTEXT_H

@@ -1,0 +1,80 @@
+#include "setup/text.h"
+
+#include <string.h>
+
+#include "platform/platform_layer.h"
+
+size_t CharLength(const char* text) {
+  if (text[0] != '\0' && text[1] != '\0' &&
+      GetPlatform().IsDBCSLeadByte(static_cast<unsigned char>(text[0])))
+    return 2;
+  return 1;
+}
+
+const char* FindLastChar(const char* text, char c) {
+  const char* found = nullptr;
+  for (const char* p = text; *p; p += CharLength(p))
+    if (*p == c) found = p;
+  return found;
+}
+
+bool ContainsText(const char* text, const char* part) {
+  size_t partLength = strlen(part);
+  for (const char* p = text;; p += CharLength(p)) {
+    if (strncmp(p, part, partLength) == 0) return true;
+    if (*p == '\0') return false;
+  }
+}
+
+static void ChangeCase(CPathString& text, char from, char to) {
+  char* data = text.Data();
+  if (!data) return;
+  for (char* p = data; *p; p += CharLength(p))
+    if (*p >= from && *p <= to) *p = static_cast<char>(*p ^ 0x20);
+}
+
+void MakeLower(CPathString& text) { ChangeCase(text, 'A', 'Z'); }
+void MakeUpper(CPathString& text) { ChangeCase(text, 'a', 'z'); }
+
+void FormatText(CPathString& out, const char* format, const char* value) {
+  const char* directive = strstr(format, "%s");
+  if (!directive) {
+    out.Assign(format);
+    return;
+  }
+  out.Assign("");
+  out.Append(format, static_cast<size_t>(directive - format));
+  out.Append(value);
+  out.Append(directive + 2);
+}
+
+// How many bytes of `text`, at most `room`, end on a character boundary.
+static size_t FittingPrefix(const char* text, size_t room, bool* whole) {
+  size_t used = 0;
+  while (text[used]) {
+    size_t step = CharLength(text + used);
+    if (used + step > room) {
+      *whole = false;
+      return used;
+    }
+    used += step;
+  }
+  *whole = true;
+  return used;
+}
+
+bool CopyText(char* field, size_t size, const char* text) {
+  if (size == 0) return false;
+  field[0] = '\0';
+  return AppendText(field, size, text);
+}
+
+bool AppendText(char* field, size_t size, const char* text) {
+  if (size == 0) return false;
+  size_t length = strnlen(field, size - 1);
+  bool whole = true;
+  size_t count = text ? FittingPrefix(text, size - 1 - length, &whole) : 0;
+  if (count) memcpy(field + length, text, count);
+  field[length + count] = '\0';
+  return whole;
+}

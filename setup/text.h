@@ -1,0 +1,33 @@
+// Text helpers for narrow strings in the ANSI code page. A double-byte
+// character (lead byte + trail byte) always counts as one character: a trail
+// byte equal to "\" or to a letter is never a separator or a letter.
+#ifndef SETUP_TEXT_H
+#define SETUP_TEXT_H
+
+#include <stddef.h>
+
+#include "setup/path_string.h"
+
+// Bytes taken by the character at `text` (1 or 2; 1 at a lone lead byte).
+size_t CharLength(const char* text);
+
+// The last occurrence of the single-byte character `c`, or null.
+const char* FindLastChar(const char* text, char c);
+
+// Whether `part` occurs in `text` starting on a character boundary.
+bool ContainsText(const char* text, const char* part);
+
+// Letter case of the ASCII letters only; double-byte characters stay as they are.
+void MakeLower(CPathString& text);
+void MakeUpper(CPathString& text);
+
+// `format` with its first "%s" replaced by `value`; no other directive exists.
+void FormatText(CPathString& out, const char* format, const char* value);
+
+// Bounded copy and append into a fixed field of `size` bytes. The field stays
+// NUL-terminated and never splits a double-byte character. They return false
+// when the text did not fit whole (the field then holds the part that fits).
+bool CopyText(char* field, size_t size, const char* text);
+bool AppendText(char* field, size_t size, const char* text);
+
+#endif  // SETUP_TEXT_H

@@ -1,0 +1,70 @@
+#include "setup/win_main.h"
+
+#include "infpkg/inf_package.h"
+#include "ntdrivers/nt_driver_sets.h"
+#include "setup/setup_context.h"
+
+namespace {
+
+int InstallOneProcessorSet() { return InstallNtDriverSet(g_oneProcessorSet); }
+int InstallSeveralProcessorSet() { return InstallNtDriverSet(g_severalProcessorSet); }
+int RemoveOneProcessorSet() { return RemoveNtDriverSet(g_oneProcessorSet); }
+int RemoveSeveralProcessorSet() { return RemoveNtDriverSet(g_severalProcessorSet); }
+
+int PreinstallPackages() {
+  InstallInfPackages();
+  // The packages' own outcomes were shown one by one; the route itself succeeded.
+  return 0;
+}
+
+int NothingToRemove() { return 1; }
+
+enum Match { kNo, kYes, kAny };
+
+struct Route {
+  Match nt4;
+  Match install;
+  Match multiProcessor;
+  int (*run)();
+};
+
+const Route kRoutes[] = {
+    {kYes, kYes, kNo, InstallOneProcessorSet},
+    {kYes, kYes, kYes, InstallSeveralProcessorSet},
+    {kYes, kNo, kNo, RemoveOneProcessorSet},
+    {kYes, kNo, kYes, RemoveSeveralProcessorSet},
+    {kNo, kYes, kAny, PreinstallPackages},
+    {kNo, kNo, kAny, NothingToRemove},
+};
+
+bool Matches(Match match, bool value) { return match == kAny || (match == kYes) == value; }
+
+}  // namespace
+
+extern "C" LPSTR SkipProgramName(LPSTR commandLine) {
+  if (!commandLine) return commandLine;
+  unsigned char* p = reinterpret_cast<unsigned char*>(commandLine);
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p > ' ') ++p;
+  }
+  while (*p && *p <= ' ') ++p;
+  return reinterpret_cast<LPSTR>(p);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  if (InitSetup(commandLine) == -1) {
+    SetupMessageBox(nullptr, "Setup failed to initialize.\nPlease check OS for compatibility.",
+                    "setup", MB_OK);
+    return -1;
+  }
+  for (const Route& route : kRoutes) {
+    if (Matches(route.nt4, g_osVersion.IsNt4()) && Matches(route.install, g_bInstall) &&
+        Matches(route.multiProcessor, g_bMultiProcessor))
+      return route.run();
+  }
+  return -1;
+}

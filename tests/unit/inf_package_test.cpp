@@ -1,0 +1,166 @@
+// Pre-installation of the "vesk*.inf" packages beside the program.
+#include <gtest/gtest.h>
+
+#include "infpkg/inf_package.h"
+#include "sim_process.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+const std::string kCompany = "C:\\WINDOWS\\Application Data\\Velmoran";
+
+class InfPackageTest : public SimProcessTest {};
+
+TEST_F(InfPackageTest, TypicalRunCopiesRegistersAndReports) {
+  AddPackage("vesk1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.LogOf("CopyFileA"),
+            (Strings{"CopyFileA(\"vesk1.sys\", \"" + kCompany + "\\vesk1.sys\", 0)",
+                     "CopyFileA(\"vesk1.inf\", \"" + kCompany + "\\vesk1.inf\", 0)"}));
+  EXPECT_EQ(machine.FileContent(kCompany + "\\vesk1.sys"), "driver vesk1");
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
+  const CSimMachine::OemInfCall& call = machine.OemInfCalls()[0];
+  EXPECT_EQ(call.source, kCompany + "\\vesk1.inf");
+  EXPECT_TRUE(call.mediaLocationNull);
+  EXPECT_EQ(call.mediaType, 1u);   // SPOST_PATH
+  EXPECT_EQ(call.copyStyle, 8u);   // SP_COPY_NOOVERWRITE
+  EXPECT_TRUE(call.destinationNull);
+  EXPECT_EQ(call.destinationSize, 0u);
+  EXPECT_TRUE(call.requiredSizeNull);
+  EXPECT_TRUE(call.componentNull);
+  EXPECT_TRUE(call.result);
+  EXPECT_EQ(machine.FileContent("C:\\WINDOWS\\Inf\\" + call.published),
+            machine.FileContent("C:\\setup\\vesk1.inf"));
+  ASSERT_EQ(machine.MessageBoxes().size(), 1u);
+  const CSimMachine::MessageBoxCall& box = machine.MessageBoxes()[0];
+  EXPECT_EQ(box.text, "Driver included in vesk1.inf has successfully installed.");
+  EXPECT_EQ(box.caption, "setup");
+  EXPECT_EQ(box.owner, nullptr);
+  EXPECT_EQ(box.type, 0u);
+  EXPECT_EQ(machine.OpenFindHandles(), 0u);
+}
+
+TEST_F(InfPackageTest, Windows9xAlsoCopiesIntoTheSystemFolders) {
+  machine.SetWin98();
+  AddPackage("vesk1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.LogOf("CopyFileA"),
+            (Strings{"CopyFileA(\"vesk1.sys\", \"" + kCompany + "\\vesk1.sys\", 0)",
+                     "CopyFileA(\"vesk1.sys\", \"C:\\WINDOWS\\System32\\Drivers\\vesk1.sys\", 0)",
+                     "CopyFileA(\"vesk1.inf\", \"C:\\WINDOWS\\Inf\\vesk1.inf\", 0)",
+                     "CopyFileA(\"vesk1.inf\", \"" + kCompany + "\\vesk1.inf\", 0)"}));
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+}
+
+TEST_F(InfPackageTest, TwoPackagesInEnumerationOrder) {
+  AddPackage("vesk2");
+  AddPackage("VESK1");
+  machine.AddFile("C:\\setup\\other.inf", "not ours");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(machine.OemInfCalls().size(), 2u);
+  EXPECT_EQ(machine.OemInfCalls()[0].source, kCompany + "\\vesk2.inf");
+  EXPECT_EQ(machine.OemInfCalls()[1].source, kCompany + "\\VESK1.inf");
+  EXPECT_EQ(machine.LogOf("CopyFileA").size(), 4u);
+  EXPECT_EQ(Boxes(),
+            (Strings{"setup: Driver included in vesk2.inf has successfully installed.",
+                     "setup: Driver included in VESK1.inf has successfully installed."}));
+  EXPECT_EQ(machine.LogOf("FindClose").size(), 1u);
+}
+
+TEST_F(InfPackageTest, InfWithoutSysIsStillCopiedAndRegistered) {
+  AddPackage("vesk1", false);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk1.sys",
+                              "setup: Driver included in vesk1.inf has successfully installed."}));
+  machine.SetWin98();
+  Run();
+  EXPECT_EQ(Boxes().size(), 4u);  // the earlier two, then two copy failures and no success:
+  // the same INF content is in the store already, so the setup API refuses it.
+  EXPECT_EQ(Boxes()[2], "setup: Copy file fail: vesk1.sys");
+  EXPECT_EQ(Boxes()[3], "setup: Copy file fail: vesk1.sys");
+  EXPECT_FALSE(machine.OemInfCalls().back().result);
+}
+
+TEST_F(InfPackageTest, SilentRunMakesTheSameChangesWithoutBoxes) {
+  AddPackage("vesk1");
+  AddPackage("vesk2", false);
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+  EXPECT_EQ(machine.LogOf("CopyFileA").size(), 4u);
+  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
+}
+
+TEST_F(InfPackageTest, NoPackagesDoesNothing) {
+  machine.AddFile("C:\\setup\\readme.txt");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(machine.LogOf("CopyFileA").empty());
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+  EXPECT_TRUE(machine.LogOf("FindClose").empty());  // nothing was opened
+}
+
+TEST_F(InfPackageTest, FolderNamedLikeAPackageIsProcessedAndFailsToCopy) {
+  machine.AddFolder("C:\\setup\\vesk9.inf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk9.sys",
+                              "setup: Copy file fail: vesk9.inf"}));
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
+  EXPECT_FALSE(machine.OemInfCalls()[0].result);
+}
+
+TEST_F(InfPackageTest, FailedInfCopyRegistersTheOlderCopyAlreadyThere) {
+  AddPackage("vesk1");
+  machine.AddFile(kCompany + "\\vesk1.inf", "older");
+  machine.FailCopyTo(kCompany + "\\vesk1.inf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk1.inf",
+                              "setup: Driver included in vesk1.inf has successfully installed."}));
+  EXPECT_EQ(machine.FileContent("C:\\WINDOWS\\Inf\\" + machine.OemInfCalls()[0].published),
+            "older");
+}
+
+TEST_F(InfPackageTest, RefusedRegistrationIsSilentAndTheLoopGoesOn) {
+  AddPackage("vesk1");
+  AddPackage("vesk2");
+  machine.RefuseOemInf(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+TEST_F(InfPackageTest, ExistingCopiesAreOverwritten) {
+  AddPackage("vesk1");
+  machine.AddFile(kCompany + "\\VESK1.SYS", "old driver");
+  Run();
+  EXPECT_EQ(machine.FileContent(kCompany + "\\vesk1.sys"), "driver vesk1");
+}
+
+TEST_F(InfPackageTest, PackageNameIsEverythingBeforeTheLastDot) {
+  AddPackage("vesk.a");
+  AddPackage("vesk");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(machine.FileExists(kCompany + "\\vesk.a.sys"));
+  EXPECT_TRUE(machine.FileExists(kCompany + "\\vesk.sys"));
+  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
+}
+
+TEST_F(InfPackageTest, DoubleByteNamesAndLongNamesArePassedWhole) {
+  machine.UseCodePage932();
+  AddPackage("vesk\x83\x5C");  // ソ: trail byte "\"
+  std::string longName = "vesk" + std::string(246, 'x');  // 250 characters
+  AddPackage(longName);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(machine.FileExists(kCompany + "\\vesk\x83\x5C.sys"));
+  EXPECT_TRUE(machine.FileExists(kCompany + "\\" + longName + ".inf"));
+  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
+  EXPECT_TRUE(machine.OemInfCalls()[1].result);
+}
+
+TEST_F(InfPackageTest, ThousandsOfPackagesAreEachHandledOnce) {
+  for (int i = 0; i < 2000; ++i) AddPackage("vesk" + std::to_string(i));
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  EXPECT_EQ(machine.OemInfCalls().size(), 2000u);
+  EXPECT_EQ(machine.OemInfCalls()[1999].source, kCompany + "\\vesk1999.inf");
+  EXPECT_EQ(machine.OpenFindHandles(), 0u);
+}
+
+}  // namespace

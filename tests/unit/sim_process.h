@@ -1,0 +1,42 @@
+// Runs the setup as a process on a simulated machine.
+#ifndef TESTS_UNIT_SIM_PROCESS_H
+#define TESTS_UNIT_SIM_PROCESS_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_machine.h"
+#include "setup/setup_context.h"
+#include "setup/win_main.h"
+
+class SimProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { machine.Activate(); }
+
+  // Starts the process with the full command line, program name included,
+  // as GetCommandLineA would give it.
+  int Run(const std::string& commandLine = "\"C:\\setup\\setup.exe\"") {
+    ResetSetupContext();
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    return WinMain(nullptr, nullptr, SkipProgramName(line.data()), 1);
+  }
+
+  // A package beside the program: {name}.inf and, unless told, {name}.sys.
+  void AddPackage(const std::string& name, bool withSys = true) {
+    machine.AddFile("C:\\setup\\" + name + ".inf", "[Version]\r\n; " + name + "\r\n");
+    if (withSys) machine.AddFile("C:\\setup\\" + name + ".sys", "driver " + name);
+  }
+
+  std::vector<std::string> Boxes() const {
+    std::vector<std::string> boxes;
+    for (const auto& box : machine.MessageBoxes()) boxes.push_back(box.caption + ": " + box.text);
+    return boxes;
+  }
+
+  CSimMachine machine;
+};
+
+#endif  // TESTS_UNIT_SIM_PROCESS_H
