@@ -1,0 +1,156 @@
+#include "service/nt_driver_service.h"
+
+#include <string.h>
+
+#include "platform/platform_layer.h"
+#include "setup/path_string.h"
+#include "setup/text.h"
+
+namespace {
+
+const size_t kKeyPathSize = 1024;
+const char kGroup[] = "Extended Base";
+
+void SetDword(HKEY key, const char* name, DWORD value) {
+  GetPlatform().RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                               sizeof(value));
+}
+
+void SetString(HKEY key, const char* name, const char* value) {
+  GetPlatform().RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                               static_cast<DWORD>(strlen(value) + 1));
+}
+
+}  // namespace
+
+CNtDriverService::CNtDriverService() {
+  if (!OpenManager()) AddError("Cannot open service control manager\n");
+}
+
+CNtDriverService::~CNtDriverService() {
+  if (m_hManager) CloseManager();
+}
+
+bool CNtDriverService::OpenManager() {
+  m_hManager = GetPlatform().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  return m_hManager != nullptr;
+}
+
+void CNtDriverService::CloseManager() {
+  GetPlatform().CloseServiceHandle(m_hManager);
+  m_hManager = nullptr;
+}
+
+void CNtDriverService::SetNames(const char* serviceName, const char* driverName,
+                                const char* imagePath) {
+  CDriverService::SetNames(serviceName, driverName, imagePath);
+  if (imagePath) return;
+  CPathString defaultPath;
+  FormatText(defaultPath, "\\SystemRoot\\System32\\drivers\\%s.SYS", m_szDriverName);
+  SetName(m_szImagePath, defaultPath.c_str());
+}
+
+SC_HANDLE CNtDriverService::OpenOwnService() {
+  if (!m_hManager) return nullptr;
+  return GetPlatform().OpenServiceA(m_hManager, m_szServiceName, SERVICE_ALL_ACCESS);
+}
+
+bool CNtDriverService::Install() {
+  if (m_bRegistryMode) return RegistryInstall();
+  if (!m_hManager) return false;
+  SC_HANDLE service = GetPlatform().CreateServiceA(
+      m_hManager, m_szServiceName, m_szServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+      m_dwStartType, SERVICE_ERROR_NORMAL, m_szImagePath, nullptr, nullptr, nullptr, nullptr,
+      nullptr);
+  if (!service) return false;
+  GetPlatform().CloseServiceHandle(service);
+  return true;
+}
+
+bool CNtDriverService::Remove() {
+  if (m_bRegistryMode) return RegistryRemove();
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  bool removed = GetPlatform().DeleteService(service) ||
+                 GetPlatform().GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  GetPlatform().CloseServiceHandle(service);
+  return removed;
+}
+
+bool CNtDriverService::Start() {
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  bool started = GetPlatform().StartServiceA(service, 0, nullptr) != FALSE;
+  GetPlatform().CloseServiceHandle(service);
+  return started;
+}
+
+bool CNtDriverService::Stop() {
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  SERVICE_STATUS status;
+  memset(&status, 0, sizeof(status));
+  bool done = GetPlatform().ControlService(service, SERVICE_CONTROL_STOP, &status) ||
+              GetPlatform().GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+  GetPlatform().CloseServiceHandle(service);
+  // An accepted control with the stop still pending is not a stopped service.
+  return done && status.dwCurrentState == SERVICE_STOPPED;
+}
+
+bool CNtDriverService::IsInstalled() {
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  GetPlatform().CloseServiceHandle(service);
+  return true;
+}
+
+bool CNtDriverService::QueryStatus(SERVICE_STATUS* status) {
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  bool queried = GetPlatform().QueryServiceStatus(service, status) != FALSE;
+  GetPlatform().CloseServiceHandle(service);
+  return queried;
+}
+
+bool CNtDriverService::ServiceKeyPath(char* path, size_t size) {
+  return CopyText(path, size, "System\\CurrentControlSet\\Services\\") &&
+         AppendText(path, size, m_szServiceName);
+}
+
+bool CNtDriverService::RegistryInstall() {
+  ClearMessages();
+  char path[kKeyPathSize];
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  if (!ServiceKeyPath(path, sizeof(path)) ||
+      GetPlatform().RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, const_cast<LPSTR>(""),
+                                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                    &disposition) != ERROR_SUCCESS) {
+    AddError("Cannot open registry key\n");
+    return false;
+  }
+  if (disposition == REG_OPENED_EXISTING_KEY) {
+    AddWarning(m_szServiceName);
+    AddWarning(" already exists in Win-NT registry\n");
+  }
+  SetDword(key, "Start", m_dwStartType);
+  SetDword(key, "Type", SERVICE_KERNEL_DRIVER);
+  SetDword(key, "ErrorControl", SERVICE_ERROR_NORMAL);
+  SetString(key, "Group", kGroup);
+  SetString(key, "ImagePath", m_szImagePath);
+  SetString(key, "DisplayName", m_szServiceName);
+  GetPlatform().RegCloseKey(key);
+  return true;
+}
+
+bool CNtDriverService::RegistryRemove() {
+  ClearMessages();
+  char path[kKeyPathSize];
+  // A name too long for the key path cannot name an existing key either.
+  if (ServiceKeyPath(path, sizeof(path)) &&
+      GetPlatform().RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS)
+    return true;
+  AddError(m_szServiceName);
+  AddError(" does not exist in Win-NT registry\n");
+  return false;
+}
