@@ -1,0 +1,79 @@
+#include "ntdrivers/nt_driver_sets.h"
+
+#include "platform/platform_layer.h"
+#include "service/nt_driver_service.h"
+#include "setup/setup_context.h"
+#include "setup/text.h"
+
+namespace {
+
+const NtDriverEntry kOneProcessorEntries[] = {{"WinDriver", "windrvr"}, {"Wdusbd", "wdusbd"}};
+const NtDriverEntry kSeveralProcessorEntries[] = {{"TOLV", "tolv"}};
+
+void Configure(CNtDriverService& service, const NtDriverEntry& entry) {
+  service.Configure(entry.serviceName, entry.baseName, SERVICE_AUTO_START, nullptr, false);
+}
+
+CPathString SourceFile(const NtDriverEntry& entry) {
+  CPathString path(entry.baseName);
+  return path.Append(".sys");
+}
+
+CPathString InstalledFile(const NtDriverEntry& entry) {
+  CPathString path(g_strWindowsDir.c_str());
+  return path.Append("\\System32\\Drivers\\").Append(entry.baseName).Append(".sys");
+}
+
+void ShowFailure(const char* format, const char* value, const char* caption) {
+  CPathString message;
+  FormatText(message, format, value);
+  SetupMessageBox(nullptr, message.c_str(), caption, MB_OK);
+}
+
+// Each entry's service object lives on this frame until the whole procedure
+// returns, so the objects close their handles in reverse order of creation.
+int InstallFrom(const NtDriverSet& set, size_t index) {
+  if (index == set.count) return 1;
+  const NtDriverEntry& entry = set.entries[index];
+  CNtDriverService service;
+  Configure(service, entry);
+  if (service.IsInstalled()) {
+    SERVICE_STATUS status;
+    if (service.QueryStatus(&status) && status.dwCurrentState == SERVICE_STOPPED) service.Start();
+  } else {
+    CPathString source = SourceFile(entry);
+    if (!GetPlatform().CopyFileA(source.c_str(), InstalledFile(entry).c_str(), FALSE)) {
+      ShowFailure("Copy file fail: %s", source.c_str(), "setup fail");
+      return -1;
+    }
+    if (!service.Install()) {
+      ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
+      return -1;
+    }
+    // A driver that does not start now still starts with the system.
+    service.Start();
+  }
+  return InstallFrom(set, index + 1);
+}
+
+int RemoveFrom(const NtDriverSet& set, size_t index) {
+  if (index == set.count) return 1;
+  const NtDriverEntry& entry = set.entries[index];
+  CNtDriverService service;
+  Configure(service, entry);
+  if (!service.Remove()) {
+    ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
+    return -1;
+  }
+  // A loaded driver's file cannot be deleted; it stays until it is unloaded.
+  GetPlatform().DeleteFileA(InstalledFile(entry).c_str());
+  return RemoveFrom(set, index + 1);
+}
+
+}  // namespace
+
+const NtDriverSet g_oneProcessorSet = {kOneProcessorEntries, 2};
+const NtDriverSet g_severalProcessorSet = {kSeveralProcessorEntries, 1};
+
+int InstallNtDriverSet(const NtDriverSet& set) { return InstallFrom(set, 0); }
+int RemoveNtDriverSet(const NtDriverSet& set) { return RemoveFrom(set, 0); }
