@@ -1,11 +1,4 @@
 # Host build: the setup logic on a simulated Windows machine, with unit tests.
-option(SETUP_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-if(SETUP_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
-                      -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
-endif()
-
 add_library(simplatform STATIC platform/sim/sim_machine.cpp)
 target_include_directories(simplatform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(simplatform PRIVATE -Wall -Wextra)

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need, when it is missing (Debian 12).
+# Usage: deps.sh [host] [target] [wine]   (no argument: all three)
+set -euo pipefail
+want=("$@")
+[ ${#want[@]} -gt 0 ] || want=(host target wine)
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for part in "${want[@]}"; do
+  case $part in
+    host) for p in cmake g++ make libgtest-dev python3; do have_pkg "$p" || need+=("$p"); done ;;
+    target) for p in cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3; do
+              have_pkg "$p" || need+=("$p"); done ;;
+    wine) have_pkg wine || need+=(wine)
+          have_pkg wine32:i386 || need+=(wine32:i386) ;;
+    *) echo "deps.sh: unknown part '$part'" >&2; exit 2 ;;
+  esac
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "Installing: ${need[*]}" >&2
+if printf '%s\n' "${need[@]}" | grep -q ':i386$'; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null

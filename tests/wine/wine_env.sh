@@ -1,0 +1,43 @@
+# Runs setup.exe under Wine in a throwaway prefix; source it.
+# Needs: wine, wine32:i386 (scripts/deps.sh wine).
+
+# wine_start: makes a fresh 32-bit prefix and keeps its server alive.
+wine_start() {
+  WINE_TMP=$(mktemp -d /tmp/vesk-wine.XXXXXX)
+  export WINEPREFIX="$WINE_TMP/prefix" WINEARCH=win32 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono/Gecko prompts
+  unset DISPLAY                               # MessageBoxA then returns at once
+  wineboot -i >/dev/null 2>&1
+  # Let the first-start server end, or its service manager lingers beside the
+  # next one and clients talk to either.
+  wineserver -w
+  wineserver -p
+  WIN="$WINEPREFIX/drive_c/windows"
+  # Trace every message box with its text and caption.
+  wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBoxA' /f >/dev/null 2>&1
+}
+
+wine_stop() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$WINE_TMP"
+}
+
+# wine_version EXE-NAME VERSION (nt40, win98, win2k, winxp, win10)
+wine_version() {
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /d "$2" /f >/dev/null 2>&1
+}
+
+# wine_run [--no-setupapi] PROGRAM ARGS...
+# Runs from a working folder other than the program's own. Sets RUN_CODE (the
+# low 8 bits of the exit code) and RUN_BOXES (one "caption: text" line a box).
+wine_run() {
+  local overrides="$WINEDLLOVERRIDES"
+  if [ "${1:-}" = --no-setupapi ]; then overrides="$overrides;setupapi=d"; shift; fi
+  local log="$WINE_TMP/relay.log"
+  mkdir -p "$WINE_TMP/elsewhere"
+  (cd "$WINE_TMP/elsewhere" && WINEDEBUG=+relay WINEDLLOVERRIDES="$overrides" \
+    wine "$@" >/dev/null 2>"$log") && RUN_CODE=0 || RUN_CODE=$?
+  RUN_BOXES=$(sed -n 's/.*Call user32\.MessageBoxA([0-9a-f]*,[0-9a-f]* "\(.*\)",[0-9a-f]* "\(.*\)",[0-9a-f]*) ret=.*/\2: \1/p' "$log")
+}
