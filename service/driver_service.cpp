@@ -16,6 +16,8 @@ CDriverService::CDriverService()
   ClearMessages();
 }
 
+static const char kTooLong[] = "Service name, driver name or image path too long\n";
+
 static bool Fits(const char* text, size_t limit) { return !text || strlen(text) < limit; }
 
 // A driver name is a file base name, and Windows file names have at most 255
@@ -27,7 +29,7 @@ bool CDriverService::Configure(const char* serviceName, const char* driverName, 
   if (!m_hManager) return false;
   if (!Fits(serviceName, kNameSize) || !Fits(driverName, kDriverNameLimit) ||
       !Fits(imagePath, kNameSize)) {
-    AddError("Service name, driver name or image path too long\n");
+    AddError(kTooLong);
     return false;
   }
   m_dwStartType = startType;
@@ -61,7 +63,7 @@ void CDriverService::ClearMessages() {
 void CDriverService::SetName(char* field, const char* text) {
   if (!CopyText(field, kNameSize, text ? text : "")) {
     field[0] = '\0';
-    AddError("Service name, driver name or image path too long\n");
+    AddError(kTooLong);
   }
 }
 

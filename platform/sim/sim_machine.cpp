@@ -53,12 +53,15 @@ void CSimMachine::Activate() { g_pActive = this; }
 
 // ---------------------------------------------------------------- paths
 
+bool CSimMachine::IsLeadByte(unsigned char value) const {
+  return m_bCodePage932 && ((value >= 0x81 && value <= 0x9F) || (value >= 0xE0 && value <= 0xFC));
+}
+
 std::string CSimMachine::Upper(const std::string& text) const {
   std::string upper = text;
   for (size_t i = 0; i < upper.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(upper[i]);
-    if (m_bCodePage932 && const_cast<CSimMachine*>(this)->IsDBCSLeadByte(c) &&
-        i + 1 < upper.size()) {
+    if (IsLeadByte(c) && i + 1 < upper.size()) {
       ++i;  // the trail byte is part of the character, not a letter
       continue;
     }
@@ -67,12 +70,10 @@ std::string CSimMachine::Upper(const std::string& text) const {
   return upper;
 }
 
-// Index of the last "\" that is not a trail byte, or npos.
-static size_t LastSeparator(const std::string& path, CSimMachine& machine, bool dbcs) {
+size_t CSimMachine::LastSeparator(const std::string& path) const {
   size_t found = std::string::npos;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (dbcs && machine.IsDBCSLeadByte(static_cast<unsigned char>(path[i])) &&
-        i + 1 < path.size()) {
+    if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
       ++i;
       continue;
     }
@@ -92,26 +93,25 @@ std::string CSimMachine::Resolve(const std::string& path) const {
     full = m_strCurrentDir.substr(0, 2) + path;
   } else {
     full = m_strCurrentDir;
-    CSimMachine& self = *const_cast<CSimMachine*>(this);
-    if (full.empty() || LastSeparator(full, self, m_bCodePage932) != full.size() - 1)
+    if (full.empty() || LastSeparator(full) != full.size() - 1)
       full += "\\";
     full += path;
   }
   while (full.size() > 2 && full.back() == '\\' &&
-         LastSeparator(full, *const_cast<CSimMachine*>(this), m_bCodePage932) == full.size() - 1)
+         LastSeparator(full) == full.size() - 1)
     full.pop_back();
   return full;
 }
 
 std::string CSimMachine::ParentOf(const std::string& fullPath) const {
-  size_t separator = LastSeparator(fullPath, *const_cast<CSimMachine*>(this), m_bCodePage932);
+  size_t separator = LastSeparator(fullPath);
   if (separator == std::string::npos) return std::string();
   // The root keeps its "\": "X:" alone would mean drive X's current folder.
   return fullPath.substr(0, separator == 2 && fullPath[1] == ':' ? 3 : separator);
 }
 
 std::string CSimMachine::NameOf(const std::string& fullPath) const {
-  size_t separator = LastSeparator(fullPath, *const_cast<CSimMachine*>(this), m_bCodePage932);
+  size_t separator = LastSeparator(fullPath);
   return separator == std::string::npos ? fullPath : fullPath.substr(separator + 1);
 }
 
@@ -296,10 +296,7 @@ FARPROC CSimMachine::GetProcAddress(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupCopyOEMInfEntryPoint));
 }
 
-BOOL CSimMachine::IsDBCSLeadByte(BYTE value) {
-  if (!m_bCodePage932) return FALSE;
-  return (value >= 0x81 && value <= 0x9F) || (value >= 0xE0 && value <= 0xFC);
-}
+BOOL CSimMachine::IsDBCSLeadByte(BYTE value) { return IsLeadByte(value); }
 
 int CSimMachine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Record("MessageBoxA(" + Text(text) + ", " + Text(caption) + ")");

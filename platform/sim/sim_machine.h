@@ -184,6 +184,10 @@ class CSimMachine final : public PlatformLayer {
     std::vector<RegValue> values;
   };
 
+  // Code page 932 lead bytes when that code page is in use.
+  bool IsLeadByte(unsigned char value) const;
+  // Index of the last "\\" that is not a trail byte, or npos.
+  size_t LastSeparator(const std::string& path) const;
   std::string Upper(const std::string& text) const;
   std::string Resolve(const std::string& path) const;  // full path, no trailing "\"
   std::string ParentOf(const std::string& fullPath) const;

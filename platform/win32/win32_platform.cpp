@@ -86,15 +86,12 @@ class CWin32Platform final : public PlatformLayer {
     return ::CopyFileA(source, destination, failIfExists);
   }
   BOOL DeleteFileA(LPCSTR path) override { return ::DeleteFileA(path); }
+  // The package loop terminates every name it is given.
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
-    HANDLE find = ::FindFirstFileA(pattern, data);
-    if (find != INVALID_HANDLE_VALUE) TerminateBuffer(data->cFileName, MAX_PATH, MAX_PATH);
-    return find;
+    return ::FindFirstFileA(pattern, data);
   }
   BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override {
-    BOOL found = ::FindNextFileA(find, data);
-    if (found) TerminateBuffer(data->cFileName, MAX_PATH, MAX_PATH);
-    return found;
+    return ::FindNextFileA(find, data);
   }
   BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
   BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,

@@ -12,16 +12,16 @@ header=$($objdump -p "$exe")
 begin_case "PE32 i386 GUI program loadable by Windows 95 and NT 4.0"
 expect_eq "format" "$($objdump -f "$exe" | sed -n 's/.*file format \(.*\)/\1/p')" "pei-i386"
 expect_eq "subsystem" "$(awk '/^Subsystem/{print $2}' <<<"$header")" "00000002"
-for field in MajorOSystemVersion MajorSubsystemVersion; do
-  value=$(awk -v f=$field '$1==f{print $2}' <<<"$header")
-  if [ "${value:-99}" -le 4 ]; then ok; else bad "$field is $value, above 4"; fi
-done
-for field in MinorOSystemVersion MinorSubsystemVersion; do
-  major=${field/Minor/Major}
-  if [ "$(awk -v f=$major '$1==f{print $2}' <<<"$header")" -lt 4 ] ||
-     [ "$(awk -v f=$field '$1==f{print $2}' <<<"$header")" -eq 0 ]; then ok
-  else bad "$field above 4.0"; fi
-done
+# version_at_most_4 NAME: MajorNAME.MinorNAME is no higher than 4.0
+version_at_most_4() {
+  local major minor
+  major=$(awk -v f="Major$1" '$1==f{print $2}' <<<"$header")
+  minor=$(awk -v f="Minor$1" '$1==f{print $2}' <<<"$header")
+  if [ "${major:-99}" -lt 4 ] || { [ "${major:-99}" -eq 4 ] && [ "${minor:-99}" -eq 0 ]; }; then ok
+  else bad "$1 version is $major.$minor, above 4.0"; fi
+}
+version_at_most_4 OSystemVersion
+version_at_most_4 SubsystemVersion
 
 begin_case "imports only allowed functions of Windows' own DLLs"
 imports=$(awk '/DLL Name:/{dll=toupper($3); sub(/\.DLL$/,"",dll)}

@@ -42,6 +42,8 @@ struct SwitchCase {
   bool silent;
 };
 
+void PrintTo(const SwitchCase& c, std::ostream* out) { *out << "\"" << c.commandLine << "\""; }
+
 class SwitchTest : public StartupTest, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(SwitchTest, SwitchesAreFoundAnywhereInTheArguments) {

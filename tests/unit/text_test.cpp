@@ -98,6 +98,8 @@ struct CommandLineCase {
   const char* arguments;
 };
 
+void PrintTo(const CommandLineCase& c, std::ostream* out) { *out << "\"" << c.full << "\""; }
+
 class SkipProgramNameTest : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(SkipProgramNameTest, LeavesOnlyTheArguments) {
