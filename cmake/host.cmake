@@ -5,6 +5,16 @@ target_compile_options(simplatform PRIVATE -Wall -Wextra)
 # The logic calls GetPlatform(), which the simulated machine defines.
 target_link_libraries(setuplogic PUBLIC simplatform)
 
+if(SETUP_FUZZ)
+  foreach(target fuzz_startup fuzz_packages fuzz_driver_service)
+    add_executable(${target} tests/fuzz/${target}.cpp)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    target_link_libraries(${target} PRIVATE setuplogic simplatform)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  endforeach()
+  return()
+endif()
+
 enable_testing()
 find_package(GTest REQUIRED)
 add_executable(unit_tests

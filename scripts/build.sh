@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds into build/: "host" (logic + simulated machine + unit tests),
-# "sanitize" (the same with ASan/UBSan), "target" (setup.exe). Default: host target.
+# "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang), "target" (setup.exe). Default: host target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 parts=("$@")
@@ -11,6 +11,8 @@ for part in "${parts[@]}"; do
     host) cmake -S "$root" -B "$root/build/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
     sanitize) cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug \
                 -DSETUP_SANITIZE=ON >/dev/null ;;
+    fuzz) CXX=clang++ cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=Debug \
+            -DSETUP_FUZZ=ON >/dev/null ;;
     target) cmake -S "$root" -B "$root/build/target" -DCMAKE_BUILD_TYPE=MinSizeRel \
               -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null ;;
     *) echo "build.sh: unknown part '$part'" >&2; exit 2 ;;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, when it is missing (Debian 12).
-# Usage: deps.sh [host] [target] [wine]   (no argument: all three)
+# Usage: deps.sh [host] [target] [wine] [checks]   (no argument: all four)
 set -euo pipefail
 want=("$@")
-[ ${#want[@]} -gt 0 ] || want=(host target wine)
+[ ${#want[@]} -gt 0 ] || want=(host target wine checks)
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -12,12 +12,22 @@ for part in "${want[@]}"; do
     host) for p in cmake g++ make libgtest-dev python3; do have_pkg "$p" || need+=("$p"); done ;;
     target) for p in cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3; do
               have_pkg "$p" || need+=("$p"); done ;;
+    checks) for p in clang libclang-rt-14-dev cppcheck clang-tidy locales; do
+              have_pkg "$p" || need+=("$p"); done ;;
     wine) have_pkg wine || need+=(wine)
+          have_pkg locales || need+=(locales)
           have_pkg wine32:i386 || need+=(wine32:i386) ;;
     *) echo "deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
 done
-[ ${#need[@]} -eq 0 ] && exit 0
+# The Wine tests run a Japanese (code page 932) Windows in this locale.
+make_locale() {
+  for part in "${want[@]}"; do
+    [ "$part" = wine ] || continue
+    locale -a 2>/dev/null | grep -qi '^ja_JP.utf-\?8$' || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  done
+}
+if [ ${#need[@]} -eq 0 ]; then make_locale; exit 0; fi
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -27,3 +37,4 @@ if printf '%s\n' "${need[@]}" | grep -q ':i386$'; then
 fi
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+make_locale

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests on the simulated machine (plain and with
-# ASan/UBSan), the checks of setup.exe itself, and the end-to-end tests of
-# setup.exe under Wine. Installs what it needs when it is missing.
+# ASan/UBSan), static analysis, the fuzz targets for a bounded time, the checks
+# of setup.exe itself, and the end-to-end tests of setup.exe under Wine.
+# Installs what it needs when it is missing.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/deps.sh host target wine || exit 1
+scripts/deps.sh host target wine checks || exit 1
 scripts/build.sh host sanitize target || exit 1
 
 passed=0 failed=0
@@ -33,6 +34,12 @@ count_ctest "$log/unit"
 echo "== Unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --test-dir build/sanitize -j2 --output-on-failure 2>&1 | tee "$log/asan" | tail -n 3
 count_ctest "$log/asan"
+echo "== Static analysis"
+scripts/analyze.sh 2>&1 | tee "$log/analyze"
+count_plain "$log/analyze"
+echo "== Fuzzing (${FUZZ_SECONDS:-30} s a target)"
+scripts/fuzz.sh 2>&1 | tee "$log/fuzz"
+count_plain "$log/fuzz"
 echo "== setup.exe file checks"
 tests/exe/check_exe.sh build/target/setup.exe 2>&1 | tee "$log/exe"
 count_plain "$log/exe"

@@ -13,7 +13,7 @@ CDriverService::CDriverService()
   m_szServiceName[0] = '\0';
   m_szDriverName[0] = '\0';
   m_szImagePath[0] = '\0';
-  ClearMessages();
+  CDriverService::ClearMessages();  // no derived part exists yet
 }
 
 static const char kTooLong[] = "Service name, driver name or image path too long\n";

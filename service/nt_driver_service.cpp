@@ -24,11 +24,11 @@ void SetString(HKEY key, const char* name, const char* value) {
 }  // namespace
 
 CNtDriverService::CNtDriverService() {
-  if (!OpenManager()) AddError("Cannot open service control manager\n");
+  if (!CNtDriverService::OpenManager()) AddError("Cannot open service control manager\n");
 }
 
 CNtDriverService::~CNtDriverService() {
-  if (m_hManager) CloseManager();
+  if (m_hManager) CNtDriverService::CloseManager();
 }
 
 bool CNtDriverService::OpenManager() {

@@ -11,7 +11,7 @@ CPathString& CPathString::operator=(const CPathString& other) {
 CPathString::~CPathString() { free(m_pszText); }
 
 void CPathString::Reserve(size_t capacity) {
-  if (capacity <= m_nCapacity) return;
+  if (m_pszText && capacity <= m_nCapacity) return;
   size_t grown = m_nCapacity ? m_nCapacity * 2 : 64;
   if (grown < capacity) grown = capacity;
   char* text = static_cast<char*>(realloc(m_pszText, grown));

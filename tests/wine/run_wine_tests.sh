@@ -15,8 +15,12 @@ if [ "$section" = all ]; then
   # section runs where a "0" is mounted over it.
   echo 0 > /tmp/vesk-one-cpu
   passed=0 failed=0
-  for part in package nt4-two nt4-one; do
-    if [ $part = nt4-one ]; then
+  for part in package nt4-two nt4-one cp932; do
+    if [ $part = cp932 ]; then
+      # A Japanese Windows: ANSI code page 932. Wine maps the UTF-8 names of
+      # this locale to double-byte names, so folder ソ reaches setup.exe as 0x83 0x5C.
+      out=$(LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$0" "$exe" $part 2>&1)
+    elif [ $part = nt4-one ]; then
       out=$(unshare -m sh -c 'mount --bind /tmp/vesk-one-cpu /sys/devices/system/cpu/online &&
                               exec "$0" "$1" "$2"' "$0" "$exe" $part 2>&1)
     else
@@ -265,8 +269,46 @@ nt4_two_section() {
   expect_boxes ""
 }
 
+# in_folder NAME EXE-NAME: moves this case's program into a subfolder.
+in_folder() {
+  CASE_DIR="$CASE_DIR/$1"
+  mkdir -p "$CASE_DIR"
+  mv "$PROGRAM" "$CASE_DIR/$2"
+  PROGRAM="$CASE_DIR/$2"
+}
+
+cp932_section() {
+  new_case "code page 932: a program folder and name ending in the byte 0x5C"
+  in_folder ソ 設定表.exe  # both names end in the byte 0x5C
+  package vesk1
+  wine_run "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_same "$COMPANY/vesk1.sys" "$CASE_DIR/vesk1.sys"
+  expect_registered "$CASE_DIR/vesk1.inf"
+  expect_boxes "$(success_box vesk1.inf)"
+
+  new_case "code page 932: a package name with a double-byte character"
+  in_folder 能 setup.exe
+  package "vesk表"
+  wine_run "$PROGRAM" -S
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_same "$COMPANY/vesk表.sys" "$CASE_DIR/vesk表.sys"
+  expect_same "$COMPANY/vesk表.inf" "$CASE_DIR/vesk表.inf"
+  expect_boxes ""
+
+  # (The case name must not hold the silent word: it names the case folder.)
+  new_case "code page 932: a folder named ピsetup is not silent"
+  in_folder ピsetup x.exe
+  package vesk1 --no-sys
+  wine_run "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_boxes "setup: Copy file fail: vesk1.sys
+$(success_box vesk1.inf)"
+}
+
 case $section in
   package) package_section ;;
+  cp932) cp932_section ;;
   nt4-one) nt4_one_section ;;
   nt4-two)
     if [ "$(nproc --all)" -lt 2 ]; then echo "  (this machine has one processor: no two-processor case)"
