@@ -11,14 +11,15 @@ namespace {
 const size_t kKeyPathSize = 1024;
 const char kGroup[] = "Extended Base";
 
-void SetDword(HKEY key, const char* name, DWORD value) {
-  GetPlatform().RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof(value));
+bool SetDword(HKEY key, const char* name, DWORD value) {
+  return GetPlatform().RegSetValueExA(key, name, 0, REG_DWORD,
+                                      reinterpret_cast<const BYTE*>(&value),
+                                      sizeof(value)) == ERROR_SUCCESS;
 }
 
-void SetString(HKEY key, const char* name, const char* value) {
-  GetPlatform().RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                               static_cast<DWORD>(strlen(value) + 1));
+bool SetString(HKEY key, const char* name, const char* value) {
+  return GetPlatform().RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                      static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -133,14 +134,17 @@ bool CNtDriverService::RegistryInstall() {
     AddWarning(m_szServiceName);
     AddWarning(" already exists in Win-NT registry\n");
   }
-  SetDword(key, "Start", m_dwStartType);
-  SetDword(key, "Type", SERVICE_KERNEL_DRIVER);
-  SetDword(key, "ErrorControl", SERVICE_ERROR_NORMAL);
-  SetString(key, "Group", kGroup);
-  SetString(key, "ImagePath", m_szImagePath);
-  SetString(key, "DisplayName", m_szServiceName);
+  // Every value is written even after one fails; a key without all of them
+  // is no working service, so that is a failure, not a success.
+  bool written = SetDword(key, "Start", m_dwStartType);
+  written &= SetDword(key, "Type", SERVICE_KERNEL_DRIVER);
+  written &= SetDword(key, "ErrorControl", SERVICE_ERROR_NORMAL);
+  written &= SetString(key, "Group", kGroup);
+  written &= SetString(key, "ImagePath", m_szImagePath);
+  written &= SetString(key, "DisplayName", m_szServiceName);
   GetPlatform().RegCloseKey(key);
-  return true;
+  if (!written) AddError("Cannot write registry value\n");
+  return written;
 }
 
 bool CNtDriverService::RegistryRemove() {

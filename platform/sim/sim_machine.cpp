@@ -646,8 +646,10 @@ LONG CSimMachine::RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWO
          ", " + Number(size) + ")");
   auto it = m_keyHandles.find(reinterpret_cast<uintptr_t>(key));
   if (it == m_keyHandles.end()) return ERROR_INVALID_HANDLE;
-  std::vector<RegValue>& values = m_keys[it->second].values;
   std::string name = valueName ? valueName : "";
+  auto fault = m_writeFaults.find(name);
+  if (fault != m_writeFaults.end()) return fault->second;
+  std::vector<RegValue>& values = m_keys[it->second].values;
   std::string bytes(reinterpret_cast<const char*>(data), size);
   for (RegValue& value : values) {
     if (Upper(value.name) == Upper(name)) {

@@ -97,6 +97,9 @@ class CSimMachine final : public PlatformLayer {
   void RefuseOemInf(DWORD error) { m_nOemInfRefusal = error; }
   void RefuseServiceManager(DWORD error = ERROR_ACCESS_DENIED) { m_nManagerRefusal = error; }
   void FailRegistryCreate(LONG error = ERROR_ACCESS_DENIED) { m_nRegCreateRefusal = error; }
+  void FailRegistryWrite(const std::string& valueName, LONG error = ERROR_ACCESS_DENIED) {
+    m_writeFaults[valueName] = error;
+  }
   void SetLastErrorValue(DWORD error) { m_nLastError = error; }
 
   // ---- Observation
@@ -237,6 +240,7 @@ class CSimMachine final : public PlatformLayer {
   std::map<uintptr_t, std::string> m_keyHandles;
   uintptr_t m_nNextKeyHandle = 0x3000;
   LONG m_nRegCreateRefusal = 0;
+  std::map<std::string, LONG> m_writeFaults;  // by value name
 
   // Observation
   std::vector<MessageBoxCall> m_messageBoxes;

@@ -203,6 +203,18 @@ TEST_F(DriverServiceTest, RegistryInstallThatCannotOpenTheKeyFails) {
   EXPECT_STREQ(service.GetMessageText(), "Cannot open registry key\n");
 }
 
+TEST_F(DriverServiceTest, RegistryInstallThatCannotWriteAValueFails) {
+  machine.FailRegistryWrite("ImagePath");
+  CNtDriverService service;
+  ConfigureWinDriver(service, true);
+  EXPECT_FALSE(service.Install());
+  EXPECT_STREQ(service.GetMessageText(), "Cannot write registry value\n");
+  // The values after the failed one are still written.
+  const auto* values = machine.KeyValues(kKey);
+  ASSERT_NE(values, nullptr);
+  EXPECT_EQ(values->back().name, "DisplayName");
+}
+
 TEST_F(DriverServiceTest, RegistryRemove) {
   machine.AddKey(kKey);
   CNtDriverService service;
