@@ -176,6 +176,32 @@ expect_boxes "setup: Copy file fail: vesk1.sys
 setup: Copy file fail: vesk1.inf"
 expect_eq "the file in the way" "$(cat "$COMPANY")" "not a folder"
 
+# long_path_case LENGTH: this case's program at a full path of LENGTH characters.
+long_path_case() {
+  local folder="$WINE_TMP/long$1" fill
+  fill=$(( $1 - ${#folder} - 3 - 10 ))  # "Z:" + the "/" before the filler + "\setup.exe"
+  CASE_DIR="$folder/$(head -c "$fill" /dev/zero | tr '\0' d)"
+  mkdir -p "$CASE_DIR"
+  PROGRAM="$CASE_DIR/setup.exe"
+  cp "$exe" "$PROGRAM"
+}
+
+new_case "a program path of exactly 259 characters"
+long_path_case 259
+package vesk1
+wine_run "$PROGRAM"
+expect_eq "exit code" "$RUN_CODE" 0
+expect_same "$COMPANY/vesk1.sys" "$CASE_DIR/vesk1.sys"
+expect_boxes "$(success_box vesk1.inf)"
+
+new_case "a program path longer than 260 characters"
+long_path_case 270
+package vesk1
+wine_run "$PROGRAM" -S  # the failure comes before the switches are read
+expect_eq "exit code" "$RUN_CODE" 255
+expect_boxes "$INIT_FAIL"
+expect_no_file "$COMPANY/vesk1.sys"
+
 new_case "the setup library missing"
 package vesk1
 wine_run --no-setupapi "$PROGRAM"
