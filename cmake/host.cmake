@@ -1,5 +1,10 @@
 # Host build: the setup logic on a simulated Windows machine, with unit tests.
-add_library(simplatform STATIC platform/sim/sim_machine.cpp)
+add_library(simplatform STATIC
+  platform/sim/sim_machine.cpp
+  platform/sim/sim_files.cpp
+  platform/sim/sim_services.cpp
+  platform/sim/sim_registry.cpp
+  platform/sim/sim_setupapi.cpp)
 target_include_directories(simplatform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(simplatform PRIVATE -Wall -Wextra)
 # The logic calls GetPlatform(), which the simulated machine defines.

@@ -1,0 +1,23 @@
+// Helpers shared by the files of the simulated machine; not for tests.
+#ifndef PLATFORM_SIM_SIM_INTERNAL_H
+#define PLATFORM_SIM_SIM_INTERNAL_H
+
+#include <stdint.h>
+
+#include <string>
+
+#include "platform/sim/sim_machine.h"
+
+namespace sim {
+
+// How the call log shows a string argument and a number.
+inline std::string Text(LPCSTR text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+inline std::string Number(uint64_t value) { return std::to_string(value); }
+
+inline bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || path.compare(0, 2, "\\\\") == 0;
+}
+
+}  // namespace sim
+
+#endif  // PLATFORM_SIM_SIM_INTERNAL_H

@@ -1,0 +1,74 @@
+// The simulated machine's setup library and its OEM INF store.
+#include "platform/sim/sim_internal.h"
+
+#include <string.h>
+
+using sim::Number;
+using sim::Text;
+
+namespace {
+
+const uintptr_t kSetupApiModule = 0x5e700000;
+
+BOOL WINAPI SetupCopyOEMInfEntryPoint(PCSTR, PCSTR, DWORD, DWORD, PSTR, DWORD, PDWORD, PSTR*) {
+  // The setup logic reaches the OEM store through PlatformLayer::SetupCopyOEMInfA.
+  return FALSE;
+}
+
+}  // namespace
+
+PFN_SETUPCOPYOEMINFA CSimMachine::SetupCopyOEMInfEntry() { return &SetupCopyOEMInfEntryPoint; }
+
+HMODULE CSimMachine::LoadLibraryA(LPCSTR name) {
+  Record("LoadLibraryA(" + Text(name) + ")");
+  if (Upper(name) != "SETUPAPI.DLL" || m_missingLibraries.count("SETUPAPI.DLL"))
+    return Fail(ERROR_MOD_NOT_FOUND), nullptr;
+  return reinterpret_cast<HMODULE>(kSetupApiModule);
+}
+
+FARPROC CSimMachine::GetProcAddress(HMODULE module, LPCSTR name) {
+  Record("GetProcAddress(" + Text(name) + ")");
+  if (reinterpret_cast<uintptr_t>(module) != kSetupApiModule) return Fail(ERROR_INVALID_HANDLE), nullptr;
+  if (strcmp(name, "SetupCopyOEMInfA") != 0 || m_missingEntries.count(name))
+    return Fail(ERROR_PROC_NOT_FOUND), nullptr;
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupCopyOEMInfEntryPoint));
+}
+
+BOOL CSimMachine::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR source, PCSTR mediaLocation,
+                                   DWORD mediaType, DWORD copyStyle, PSTR destination,
+                                   DWORD destinationSize, PDWORD requiredSize,
+                                   PSTR* component) {
+  Record("SetupCopyOEMInfA(" + Text(source) + ", " + Text(mediaLocation) + ", " +
+         Number(mediaType) + ", " + Number(copyStyle) + ")");
+  OemInfCall call{source ? source : "", mediaLocation == nullptr, mediaType, copyStyle,
+                  destination == nullptr, destinationSize, requiredSize == nullptr,
+                  component == nullptr, FALSE, ""};
+  auto finish = [&](BOOL result) {
+    call.result = result;
+    m_oemInfCalls.push_back(call);
+    return result;
+  };
+  if (entry != &SetupCopyOEMInfEntryPoint) return finish(Fail(ERROR_INVALID_FUNCTION));
+  if (m_nOemInfRefusal) return finish(Fail(m_nOemInfRefusal));
+  if (!source || !sim::IsAbsolute(source)) return finish(Fail(ERROR_FILE_NOT_FOUND));
+  const Node* inf = NodeAt(source);
+  if (!inf || inf->folder) return finish(Fail(ERROR_FILE_NOT_FOUND));
+  std::string store = m_strWindowsDir + "\\Inf";
+  if (!FolderExists(store)) return finish(Fail(ERROR_PATH_NOT_FOUND));
+  for (const std::string& name : FilesBelow(store)) {
+    if (Upper(NameOf(name)).compare(0, 3, "OEM") == 0 && FileContent(name) == inf->content) {
+      call.published = NameOf(name);
+      // The same package is already in the store.
+      if (copyStyle & SP_COPY_NOOVERWRITE) return finish(Fail(ERROR_FILE_EXISTS));
+      return finish(TRUE);
+    }
+  }
+  std::string name;
+  do {
+    name = "oem" + Number(m_nPublished++) + ".inf";
+  } while (NodeAt(store + "\\" + name));
+  std::string content = inf->content;
+  MakeNode(store + "\\" + name, false).content = content;
+  call.published = name;
+  return finish(TRUE);
+}
