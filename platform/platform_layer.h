@@ -12,11 +12,13 @@ class PlatformLayer {
   // System information and folders
   virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
   virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) = 0;
+  virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size) = 0;
   virtual DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) = 0;
   virtual BOOL SetCurrentDirectoryA(LPCSTR path) = 0;
   virtual void GetSystemInfo(SYSTEM_INFO* info) = 0;
   virtual BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) = 0;
   virtual HMODULE LoadLibraryA(LPCSTR name) = 0;
+  virtual HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) = 0;
   virtual FARPROC GetProcAddress(HMODULE module, LPCSTR name) = 0;
   virtual DWORD GetLastError() = 0;
   // Lead-byte test of the ANSI code page: string helpers use it so that a
@@ -27,6 +29,8 @@ class PlatformLayer {
   // Files
   virtual BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) = 0;
   virtual BOOL DeleteFileA(LPCSTR path) = 0;
+  virtual DWORD GetFileAttributesA(LPCSTR path) = 0;
+  virtual BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) = 0;
   virtual HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) = 0;
   virtual BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) = 0;
   virtual BOOL FindClose(HANDLE find) = 0;
@@ -51,6 +55,11 @@ class PlatformLayer {
   virtual BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) = 0;
   virtual BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) = 0;
   virtual BOOL DeleteService(SC_HANDLE service) = 0;
+  virtual BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                    DWORD errorControl, LPCSTR binaryPathName,
+                                    LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                                    LPCSTR serviceStartName, LPCSTR password,
+                                    LPCSTR displayName) = 0;
 
   // Registry
   virtual LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,

@@ -115,9 +115,64 @@ CSimMachine::Node& CSimMachine::MakeNode(const std::string& fullPath, bool folde
   if (node.order == 0) {
     node.path = fullPath;
     node.order = m_nNextOrder++;
+    node.attributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    node.shortName = MakeShortName(fullPath);
+    if (!node.shortName.empty())
+      m_shortNames.insert(Upper(ParentOf(fullPath) + "\\" + node.shortName));
   }
   node.folder = folder;
   return node;
+}
+
+void CSimMachine::EraseNode(const std::string& fullPath) {
+  auto it = m_nodes.find(Upper(fullPath));
+  if (it == m_nodes.end()) return;
+  if (!it->second.shortName.empty())
+    m_shortNames.erase(Upper(ParentOf(fullPath) + "\\" + it->second.shortName));
+  m_nodes.erase(it);
+}
+
+// The 8.3 name Windows gives a long name: up to six characters of the name
+// without blanks and dots, "~N" unique in the folder, and the first three
+// characters of the extension, in capitals; none when the name is 8.3 itself.
+std::string CSimMachine::MakeShortName(const std::string& fullPath) const {
+  std::string name = NameOf(fullPath);
+  size_t dot = name.rfind('.');
+  std::string base = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  std::string extension = base.size() == name.size() ? "" : name.substr(dot + 1);
+  auto legal = [](const std::string& part) {
+    return part.find_first_of(" .+,;=[]") == std::string::npos;
+  };
+  if (!m_bShortNames || (!base.empty() && base.size() <= 8 && extension.size() <= 3 &&
+                         legal(base) && legal(extension)))
+    return "";
+  auto shorten = [this](const std::string& part, size_t room) {
+    std::string kept;
+    for (size_t i = 0; i < part.size() && kept.size() < room; ++i) {
+      unsigned char c = static_cast<unsigned char>(part[i]);
+      if (c == ' ' || c == '.') continue;
+      if (IsLeadByte(c) && i + 1 < part.size()) {
+        if (kept.size() + 2 > room) break;  // a double-byte character stays whole
+        kept += part.substr(i++, 2);
+        continue;
+      }
+      kept += std::string(1, c && strchr("+,;=[]", c) ? '_' : static_cast<char>(c));
+    }
+    return Upper(kept);
+  };
+  std::string folder = ParentOf(fullPath);
+  std::string tail = extension.empty() ? "" : "." + shorten(extension, 3);
+  for (int number = 1;; ++number) {
+    std::string suffix = "~" + std::to_string(number);
+    std::string candidate = shorten(base, 8 - suffix.size()) + suffix + tail;
+    if (!m_shortNames.count(Upper(folder + "\\" + candidate)) &&
+        !m_nodes.count(Upper(folder + "\\" + candidate)))
+      return candidate;
+  }
+}
+
+bool CSimMachine::TooLong(const std::string& path, size_t limit) const {
+  return path.size() >= limit || Resolve(path).size() >= limit;
 }
 
 bool CSimMachine::Fail(DWORD error) {
@@ -146,6 +201,24 @@ void CSimMachine::SetProgramPath(const std::string& path) {
   if (!folder.empty()) AddFolder(folder);
 }
 
+void CSimMachine::Restart() {
+  m_serviceHandles.clear();
+  m_keyHandles.clear();
+  m_finds.clear();
+  for (auto it = m_services.begin(); it != m_services.end();) {
+    Service& service = it->second;
+    service.openHandles = 0;
+    if (service.markedForDelete) {
+      DeleteServiceNow(it++);
+      continue;
+    }
+    bool starts = service.startType <= SERVICE_AUTO_START && !service.startError;
+    service.state = starts ? SERVICE_RUNNING : SERVICE_STOPPED;
+    ++it;
+  }
+  for (auto& entry : m_nodes) entry.second.locked = false;
+}
+
 void CSimMachine::AddFolder(const std::string& path) {
   std::string full = Resolve(path);
   std::string parent = ParentOf(full);
@@ -159,7 +232,7 @@ void CSimMachine::AddFile(const std::string& path, const std::string& content) {
   MakeNode(full, false).content = content;
 }
 
-void CSimMachine::RemovePath(const std::string& path) { m_nodes.erase(Upper(Resolve(path))); }
+void CSimMachine::RemovePath(const std::string& path) { EraseNode(Resolve(path)); }
 
 bool CSimMachine::FileExists(const std::string& path) const {
   const Node* node = NodeAt(path);
@@ -169,6 +242,20 @@ bool CSimMachine::FileExists(const std::string& path) const {
 bool CSimMachine::FolderExists(const std::string& path) const {
   const Node* node = NodeAt(path);
   return node && node->folder;
+}
+
+DWORD CSimMachine::Attributes(const std::string& path) const {
+  const Node* node = NodeAt(path);
+  return node ? node->attributes : INVALID_FILE_ATTRIBUTES;
+}
+
+void CSimMachine::SetAttributes(const std::string& path, DWORD attributes) {
+  if (Node* node = NodeAt(path)) node->attributes = attributes;
+}
+
+std::string CSimMachine::ShortName(const std::string& path) const {
+  const Node* node = NodeAt(path);
+  return node ? node->shortName : std::string();
 }
 
 std::string CSimMachine::FileContent(const std::string& path) const {
@@ -214,12 +301,27 @@ BOOL CSimMachine::GetVersionExA(OSVERSIONINFOA* info) {
   return TRUE;
 }
 
+// Both answer the size they need when the buffer is too small, and fill nothing.
+static UINT CopyFolder(const std::string& folder, LPSTR buffer, UINT size) {
+  UINT length = static_cast<UINT>(folder.size());
+  if (length >= size) return length + 1;
+  memcpy(buffer, folder.c_str(), length + 1);
+  return length;
+}
+
 UINT CSimMachine::GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   Record("GetWindowsDirectoryA(" + Number(size) + ")");
-  UINT length = static_cast<UINT>(m_strWindowsDir.size());
-  if (length >= size) return length + 1;  // too small: the size it needs
-  memcpy(buffer, m_strWindowsDir.c_str(), length + 1);
-  return length;
+  return CopyFolder(m_strWindowsDir, buffer, size);
+}
+
+std::string CSimMachine::SystemDir() const {
+  return m_strWindowsDir +
+         (m_version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? "\\SYSTEM" : "\\System32");
+}
+
+UINT CSimMachine::GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  Record("GetSystemDirectoryA(" + Number(size) + ")");
+  return CopyFolder(SystemDir(), buffer, size);
 }
 
 DWORD CSimMachine::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
@@ -227,9 +329,13 @@ DWORD CSimMachine::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) 
          ")");
   DWORD length = static_cast<DWORD>(m_strProgramPath.size());
   if (length >= size) {
-    // As Windows XP does: the buffer is filled to the brim and not terminated.
+    // Windows XP and older fill the buffer to the brim, unterminated, and
+    // leave the last error alone at success; Vista and later terminate the
+    // truncated path and report ERROR_INSUFFICIENT_BUFFER.
     memcpy(buffer, m_strProgramPath.c_str(), size);
-    m_nLastError = ERROR_INSUFFICIENT_BUFFER;
+    bool vista = m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && m_version.dwMajorVersion >= 6;
+    if (vista && size) buffer[size - 1] = '\0';
+    m_nLastError = vista ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
     return size;
   }
   memcpy(buffer, m_strProgramPath.c_str(), length + 1);
@@ -256,6 +362,8 @@ void CSimMachine::GetSystemInfo(SYSTEM_INFO* info) {
 
 BOOL CSimMachine::CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) {
   Record("CreateDirectoryA(" + Text(path) + ", " + (security ? "security" : "null") + ")");
+  // CreateDirectoryA leaves room for an 8.3 name below the folder: 248 characters at most.
+  if (TooLong(path, MAX_PATH - 11)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   std::string full = Resolve(path);
   auto fault = m_createFaults.find(Upper(full));
   if (fault != m_createFaults.end()) return Fail(fault->second);

@@ -77,6 +77,13 @@ class CSimMachine final : public PlatformLayer {
   void SetProcessors(DWORD count) { m_nProcessors = count; }
   void UseCodePage932() { m_bCodePage932 = true; }
   void SetCurrentDir(const std::string& path) { m_strCurrentDir = path; }
+  // Enumeration order: creation order (FAT, the default) or sorted by name (NTFS).
+  void SortEnumeration() { m_bSortedEnumeration = true; }
+  // 8.3 short names, on by default (FAT always; NTFS unless turned off).
+  void DisableShortNames() { m_bShortNames = false; }
+  // A restart: services marked for deletion are gone, automatic-start services
+  // run, every handle is gone and no file is in use any more.
+  void Restart();
 
   // ---- Files and folders (names case-insensitive, as on Windows)
   void AddFolder(const std::string& path);  // with its parents
@@ -85,6 +92,9 @@ class CSimMachine final : public PlatformLayer {
   bool FileExists(const std::string& path) const;
   bool FolderExists(const std::string& path) const;
   std::string FileContent(const std::string& path) const;
+  DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES if absent
+  void SetAttributes(const std::string& path, DWORD attributes);
+  std::string ShortName(const std::string& path) const;  // empty: the long name is 8.3
   // Names (as stored) of the files and folders under `folder` and below.
   std::vector<std::string> FilesBelow(const std::string& folder) const;
 
@@ -123,17 +133,21 @@ class CSimMachine final : public PlatformLayer {
   // ---- PlatformLayer
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
   UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
+  UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
   DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
   BOOL SetCurrentDirectoryA(LPCSTR path) override;
   void GetSystemInfo(SYSTEM_INFO* info) override;
   BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) override;
   HMODULE LoadLibraryA(LPCSTR name) override;
+  HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) override;
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override;
   DWORD GetLastError() override { return m_nLastError; }
   BOOL IsDBCSLeadByte(BYTE value) override;
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
   BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override;
   BOOL DeleteFileA(LPCSTR path) override;
+  DWORD GetFileAttributesA(LPCSTR path) override;
+  BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override;
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
   BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
   BOOL FindClose(HANDLE find) override;
@@ -154,6 +168,10 @@ class CSimMachine final : public PlatformLayer {
   BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override;
   BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) override;
   BOOL DeleteService(SC_HANDLE service) override;
+  BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                            DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                            LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                            LPCSTR password, LPCSTR displayName) override;
   LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                        REGSAM desired, SECURITY_ATTRIBUTES* security, HKEY* result,
                        LPDWORD disposition) override;
@@ -172,14 +190,20 @@ class CSimMachine final : public PlatformLayer {
     std::string content;
     uint64_t order = 0;
     bool locked = false;
+    DWORD attributes = 0;
+    std::string shortName;  // empty when the long name is a valid 8.3 name
   };
   struct Find {
-    std::vector<std::string> names;
-    std::vector<bool> folders;
+    struct Entry {
+      std::string name;
+      std::string shortName;
+      DWORD attributes;
+    };
+    std::vector<Entry> entries;  // as they were when the enumeration began
     size_t next = 0;
   };
   struct ServiceHandle {
-    bool manager;
+    int manager;  // the manager's number (1 for the first opened), 0 for a service
     std::string serviceKey;
   };
   struct RegKey {
@@ -198,12 +222,19 @@ class CSimMachine final : public PlatformLayer {
   Node* NodeAt(const std::string& path);
   const Node* NodeAt(const std::string& path) const;
   Node& MakeNode(const std::string& fullPath, bool folder);
+  void EraseNode(const std::string& fullPath);
+  std::string MakeShortName(const std::string& fullPath) const;
+  // The ANSI calls refuse a path of `limit` characters or more, as given or in full.
+  bool TooLong(const std::string& path, size_t limit = MAX_PATH) const;
+  std::string SystemDir() const;
+  bool IsSetupLibrary(const std::string& name) const;
   bool Fail(DWORD error);
   void Record(const std::string& call) { m_log.push_back(call); }
   bool WildcardMatch(const char* pattern, const char* name) const;
   void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
   ServiceHandle* HandleOf(SC_HANDLE handle);
-  SC_HANDLE NewServiceHandle(bool manager, const std::string& serviceKey);
+  SC_HANDLE NewServiceHandle(int manager, const std::string& serviceKey);
+  void DeleteServiceNow(std::map<std::string, Service>::iterator service);
   void WriteServiceKey(const Service& service);
   static std::string ServiceKeyPath(const std::string& name);
 
@@ -219,7 +250,10 @@ class CSimMachine final : public PlatformLayer {
 
   // Files
   std::map<std::string, Node> m_nodes;  // key: Upper(full path)
+  std::set<std::string> m_shortNames;   // Upper(folder + "\\" + short name)
   uint64_t m_nNextOrder = 1;
+  bool m_bSortedEnumeration = false;
+  bool m_bShortNames = true;
   std::map<std::string, DWORD> m_copyFaults;
   std::map<std::string, DWORD> m_createFaults;
   std::map<uintptr_t, Find> m_finds;
@@ -236,6 +270,7 @@ class CSimMachine final : public PlatformLayer {
   std::map<std::string, Service> m_services;
   std::map<uintptr_t, ServiceHandle> m_serviceHandles;
   uintptr_t m_nNextServiceHandle = 0x2000;
+  int m_nManagersOpened = 0;
   std::map<std::string, RegKey> m_keys;  // key: Upper(path below HKLM)
   std::map<uintptr_t, std::string> m_keyHandles;
   uintptr_t m_nNextKeyHandle = 0x3000;

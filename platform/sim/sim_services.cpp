@@ -51,7 +51,7 @@ CSimMachine::ServiceHandle* CSimMachine::HandleOf(SC_HANDLE handle) {
   return it == m_serviceHandles.end() ? nullptr : &it->second;
 }
 
-SC_HANDLE CSimMachine::NewServiceHandle(bool manager, const std::string& serviceKey) {
+SC_HANDLE CSimMachine::NewServiceHandle(int manager, const std::string& serviceKey) {
   uintptr_t handle = m_nNextServiceHandle++;
   m_serviceHandles[handle] = ServiceHandle{manager, serviceKey};
   if (!manager) ++m_services[serviceKey].openHandles;
@@ -63,20 +63,30 @@ SC_HANDLE CSimMachine::OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
   Record("OpenSCManagerA(" + Text(machineName) + ", " + Text(databaseName) + ", " +
          Number(desiredAccess) + ")");
   if (m_nManagerRefusal) return Fail(m_nManagerRefusal), nullptr;
-  return NewServiceHandle(true, "");
+  return NewServiceHandle(++m_nManagersOpened, "");
+}
+
+void CSimMachine::DeleteServiceNow(std::map<std::string, Service>::iterator service) {
+  m_keys.erase(Upper(ServiceKeyPath(service->second.name)));
+  m_services.erase(service);
 }
 
 BOOL CSimMachine::CloseServiceHandle(SC_HANDLE handle) {
-  Record("CloseServiceHandle()");
   ServiceHandle* entry = HandleOf(handle);
-  if (!entry) return Fail(ERROR_INVALID_HANDLE);
-  if (!entry->manager) {
+  if (!entry) {
+    Record("CloseServiceHandle(invalid)");
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (entry->manager) {
+    Record("CloseServiceHandle(manager " + Number(entry->manager) + ")");
+  } else {
     auto it = m_services.find(entry->serviceKey);
-    if (it != m_services.end() && --it->second.openHandles == 0 && it->second.markedForDelete) {
-      // A service marked for deletion goes when its last handle closes.
-      m_keys.erase(Upper(ServiceKeyPath(it->second.name)));
-      m_services.erase(it);
-    }
+    Record("CloseServiceHandle(service " + (it != m_services.end() ? it->second.name : "?") + ")");
+    // A service marked for deletion goes when its last handle is closed and it
+    // is not running; a running one stays until it stops, or until a restart.
+    if (it != m_services.end() && --it->second.openHandles == 0 && it->second.markedForDelete &&
+        it->second.state == SERVICE_STOPPED)
+      DeleteServiceNow(it);
   }
   m_serviceHandles.erase(reinterpret_cast<uintptr_t>(handle));
   return TRUE;
@@ -108,7 +118,7 @@ SC_HANDLE CSimMachine::CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPC
   service.errorControl = errorControl;
   service.state = SERVICE_STOPPED;
   WriteServiceKey(service);
-  return NewServiceHandle(false, Upper(serviceName));
+  return NewServiceHandle(0, Upper(serviceName));
 }
 
 SC_HANDLE CSimMachine::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
@@ -119,7 +129,7 @@ SC_HANDLE CSimMachine::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD
   if (!service) return Fail(ERROR_SERVICE_DOES_NOT_EXIST), nullptr;
   if (service->denyFullAccess && desiredAccess == SERVICE_ALL_ACCESS)
     return Fail(ERROR_ACCESS_DENIED), nullptr;
-  return NewServiceHandle(false, Upper(serviceName));
+  return NewServiceHandle(0, Upper(serviceName));
 }
 
 BOOL CSimMachine::StartServiceA(SC_HANDLE handle, DWORD argCount, LPCSTR* args) {
@@ -172,5 +182,27 @@ BOOL CSimMachine::DeleteService(SC_HANDLE handle) {
   Service& service = m_services[entry->serviceKey];
   if (service.markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   service.markedForDelete = true;
+  return TRUE;
+}
+
+BOOL CSimMachine::ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD startType,
+                                       DWORD errorControl, LPCSTR binaryPathName,
+                                       LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                                       LPCSTR serviceStartName, LPCSTR password,
+                                       LPCSTR displayName) {
+  Record("ChangeServiceConfigA(" + Number(serviceType) + ", " + Number(startType) + ", " +
+         Number(errorControl) + ", " + Text(binaryPathName) + ", " + Text(loadOrderGroup) + ", " +
+         (tagId ? "tag" : "null") + ", " + Text(dependencies) + ", " + Text(serviceStartName) +
+         ", " + Text(password) + ", " + Text(displayName) + ")");
+  ServiceHandle* entry = HandleOf(handle);
+  if (!entry || entry->manager) return Fail(ERROR_INVALID_HANDLE);
+  Service& service = m_services[entry->serviceKey];
+  if (service.markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  if (serviceType != SERVICE_NO_CHANGE) service.type = serviceType;
+  if (startType != SERVICE_NO_CHANGE) service.startType = startType;
+  if (errorControl != SERVICE_NO_CHANGE) service.errorControl = errorControl;
+  if (binaryPathName) service.binaryPath = binaryPathName;
+  if (displayName) service.displayName = displayName;
+  WriteServiceKey(service);
   return TRUE;
 }

@@ -19,10 +19,23 @@ BOOL WINAPI SetupCopyOEMInfEntryPoint(PCSTR, PCSTR, DWORD, DWORD, PSTR, DWORD, P
 
 PFN_SETUPCOPYOEMINFA CSimMachine::SetupCopyOEMInfEntry() { return &SetupCopyOEMInfEntryPoint; }
 
+// The setup library, by its name or at its place in the system folder.
+bool CSimMachine::IsSetupLibrary(const std::string& name) const {
+  return !m_missingLibraries.count("SETUPAPI.DLL") &&
+         (Upper(name) == "SETUPAPI.DLL" || Upper(name) == Upper(SystemDir() + "\\setupapi.dll"));
+}
+
 HMODULE CSimMachine::LoadLibraryA(LPCSTR name) {
   Record("LoadLibraryA(" + Text(name) + ")");
-  if (Upper(name) != "SETUPAPI.DLL" || m_missingLibraries.count("SETUPAPI.DLL"))
-    return Fail(ERROR_MOD_NOT_FOUND), nullptr;
+  if (!IsSetupLibrary(name)) return Fail(ERROR_MOD_NOT_FOUND), nullptr;
+  return reinterpret_cast<HMODULE>(kSetupApiModule);
+}
+
+HMODULE CSimMachine::LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  Record("LoadLibraryExA(" + Text(name) + ", " + (file ? "file" : "null") + ", " + Number(flags) +
+         ")");
+  if (file) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  if (!IsSetupLibrary(name)) return Fail(ERROR_MOD_NOT_FOUND), nullptr;
   return reinterpret_cast<HMODULE>(kSetupApiModule);
 }
 
@@ -51,6 +64,7 @@ BOOL CSimMachine::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR source, PCS
   if (entry != &SetupCopyOEMInfEntryPoint) return finish(Fail(ERROR_INVALID_FUNCTION));
   if (m_nOemInfRefusal) return finish(Fail(m_nOemInfRefusal));
   if (!source || !sim::IsAbsolute(source)) return finish(Fail(ERROR_FILE_NOT_FOUND));
+  if (TooLong(source)) return finish(Fail(ERROR_FILENAME_EXCED_RANGE));
   const Node* inf = NodeAt(source);
   if (!inf || inf->folder) return finish(Fail(ERROR_FILE_NOT_FOUND));
   std::string store = m_strWindowsDir + "\\Inf";

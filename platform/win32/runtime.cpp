@@ -6,6 +6,8 @@
 #include "platform/platform_layer.h"
 #include "setup/win_main.h"
 
+void RestrictLibrarySearch();  // win32_platform.cpp
+
 extern "C" {
 
 typedef void (*StaticFunction)(void);
@@ -114,6 +116,8 @@ static void RunStaticDestructors() {
 }
 
 void WinMainCRTStartup(void) {
+  // Before anything else can load a library.
+  RestrictLibrarySearch();
   RunStaticConstructors();
   LPSTR arguments = SkipProgramName(::GetCommandLineA());
   int exitCode = WinMain(::GetModuleHandleA(nullptr), nullptr, arguments, SW_SHOWDEFAULT);

@@ -16,11 +16,14 @@ struct ServiceEntries {
   BOOL(WINAPI* controlService)(SC_HANDLE, DWORD, LPSERVICE_STATUS);
   BOOL(WINAPI* queryServiceStatus)(SC_HANDLE, LPSERVICE_STATUS);
   BOOL(WINAPI* deleteService)(SC_HANDLE);
+  BOOL(WINAPI* changeServiceConfig)(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD,
+                                    LPCSTR, LPCSTR, LPCSTR, LPCSTR);
 };
 
 const char* const kServiceEntryNames[] = {
     "OpenSCManagerA", "CloseServiceHandle", "CreateServiceA",     "OpenServiceA",
     "StartServiceA",  "ControlService",     "QueryServiceStatus", "DeleteService",
+    "ChangeServiceConfigA",
 };
 static_assert(sizeof(ServiceEntries) == sizeof(kServiceEntryNames), "one name per entry");
 
@@ -30,7 +33,9 @@ bool g_bServicesBound;
 const ServiceEntries& BindServiceEntries() {
   if (!g_bServicesBound) {
     g_bServicesBound = true;
-    HMODULE advapi = ::LoadLibraryA("advapi32.dll");
+    // advapi32 is loaded already (the registry calls are imported from it): take
+    // that one rather than search for the library again.
+    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
     FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
     for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
       slots[i] = advapi ? ::GetProcAddress(advapi, kServiceEntryNames[i]) : nullptr;
@@ -67,12 +72,20 @@ class CWin32Platform final : public PlatformLayer {
     TerminateBuffer(buffer, size, length);
     return length;
   }
+  UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override {
+    UINT length = ::GetSystemDirectoryA(buffer, size);
+    TerminateBuffer(buffer, size, length < size ? length : 0);
+    return length;
+  }
   BOOL SetCurrentDirectoryA(LPCSTR path) override { return ::SetCurrentDirectoryA(path); }
   void GetSystemInfo(SYSTEM_INFO* info) override { ::GetSystemInfo(info); }
   BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) override {
     return ::CreateDirectoryA(path, security);
   }
   HMODULE LoadLibraryA(LPCSTR name) override { return ::LoadLibraryA(name); }
+  HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) override {
+    return ::LoadLibraryExA(name, file, flags);
+  }
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
     return ::GetProcAddress(module, name);
   }
@@ -86,6 +99,10 @@ class CWin32Platform final : public PlatformLayer {
     return ::CopyFileA(source, destination, failIfExists);
   }
   BOOL DeleteFileA(LPCSTR path) override { return ::DeleteFileA(path); }
+  DWORD GetFileAttributesA(LPCSTR path) override { return ::GetFileAttributesA(path); }
+  BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override {
+    return ::SetFileAttributesA(path, attributes);
+  }
   // The package loop terminates every name it is given.
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
     return ::FindFirstFileA(pattern, data);
@@ -151,6 +168,16 @@ class CWin32Platform final : public PlatformLayer {
     if (!e.deleteService) return NotImplemented<BOOL>(FALSE);
     return e.deleteService(service);
   }
+  BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                            DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                            LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                            LPCSTR password, LPCSTR displayName) override {
+    const ServiceEntries& e = BindServiceEntries();
+    if (!e.changeServiceConfig) return NotImplemented<BOOL>(FALSE);
+    return e.changeServiceConfig(service, serviceType, startType, errorControl, binaryPathName,
+                                 loadOrderGroup, tagId, dependencies, serviceStartName, password,
+                                 displayName);
+  }
 
   LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                        REGSAM desired, SECURITY_ATTRIBUTES* security, HKEY* result,
@@ -169,5 +196,24 @@ class CWin32Platform final : public PlatformLayer {
 constinit CWin32Platform g_win32Platform;
 
 }  // namespace
+
+// setup.exe runs elevated from folders that others may write: no library may
+// come from there, nor from the current folder. Where kernel32 has them (both
+// are newer than Windows 95 and NT 4.0, so they are looked up), the search is
+// cut down to the system folder (Windows 8, or Vista/7 with KB2533623), or at
+// least the current folder is dropped from it (XP SP1 and later).
+void RestrictLibrarySearch() {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
+  // Through void(*)(): the generic entry type becomes the real signature.
+  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDllDirectoryA")));
+  if (setDirectory) setDirectory("");
+}
 
 PlatformLayer& GetPlatform() { return g_win32Platform; }

@@ -28,20 +28,37 @@ TEST_F(SimMachineTest, NamesAreCaseInsensitiveAndKeepTheirCase) {
   EXPECT_TRUE(machine.FindClose(find));
 }
 
+// Long names and 8.3 names both match (vesk.a.inf is VESKA~1.INF, vesk1.info
+// VESK1~1.INF), in creation order as on FAT or sorted as on NTFS.
 TEST_F(SimMachineTest, WildcardsMatchAsFindFirstFileDoes) {
-  for (const char* name : {"vesk.inf", "vesk1.inf", "vesk.a.inf", "vesk1.sys", "avesk1.inf",
-                           "vesk1.inf.bak", "VESKX.INF"})
+  for (const char* name : {"vesk1.inf", "vesk.a.inf", "vesk1.sys", "avesk1.inf", "vesk1.inf.bak",
+                           "VESKX.INF", "vesk1.info", "vesk.inf", "vesk2.inf_old"})
     machine.AddFile(std::string("C:\\d\\") + name);
   machine.SetCurrentDir("C:\\d");
-  std::vector<std::string> found;
+  auto list = [this](const char* pattern) {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE find = machine.FindFirstFileA(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(std::string(data.cFileName) + "/" + data.cAlternateFileName);
+    while (machine.FindNextFileA(find, &data));
+    machine.FindClose(find);
+    return found;
+  };
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(list("vesk*.inf"), (Names{"vesk1.inf/", "vesk.a.inf/VESKA~1.INF", "VESKX.INF/",
+                                      "vesk1.info/VESK1~1.INF", "vesk.inf/",
+                                      "vesk2.inf_old/VESK2~1.INF"}));
+  machine.SortEnumeration();
+  EXPECT_EQ(list("vesk*.inf"), (Names{"vesk.a.inf/VESKA~1.INF", "vesk.inf/", "vesk1.inf/",
+                                      "vesk1.info/VESK1~1.INF", "vesk2.inf_old/VESK2~1.INF",
+                                      "VESKX.INF/"}));
+  CSimMachine ntfs;
+  ntfs.DisableShortNames();
+  ntfs.AddFile("C:\\d\\vesk1.info");
+  EXPECT_EQ(ntfs.FindFirstFileA("C:\\d\\vesk*.inf", nullptr), INVALID_HANDLE_VALUE);
   WIN32_FIND_DATAA data;
-  HANDLE find = machine.FindFirstFileA("vesk*.inf", &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do found.push_back(data.cFileName);
-  while (machine.FindNextFileA(find, &data));
-  machine.FindClose(find);
-  EXPECT_EQ(found, (std::vector<std::string>{"vesk.inf", "vesk1.inf", "vesk.a.inf", "VESKX.INF"}));
-  EXPECT_EQ(machine.FindFirstFileA("vesk?.sys", &data) != INVALID_HANDLE_VALUE, true);
+  EXPECT_NE(machine.FindFirstFileA("vesk?.sys", &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(machine.FindFirstFileA("none*.inf", &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
@@ -55,6 +72,10 @@ TEST_F(SimMachineTest, CreateDirectoryReportsWhatIsInTheWay) {
   EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_FALSE(machine.CreateDirectoryA("C:\\no\\such", nullptr));
   EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  // Room is kept for an 8.3 name below it: 248 characters at most.
+  EXPECT_TRUE(machine.CreateDirectoryA(("C:\\" + std::string(245, 'f')).c_str(), nullptr));
+  EXPECT_FALSE(machine.CreateDirectoryA(("C:\\" + std::string(246, 'f')).c_str(), nullptr));
+  EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
 }
 
 TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
@@ -71,22 +92,48 @@ TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
       {"C:\\a.sys", "C:\\no\\b.sys", FALSE, ERROR_PATH_NOT_FOUND},
       {"C:\\a.sys", "C:\\dir", FALSE, ERROR_ACCESS_DENIED},
       {"C:\\a.sys", "C:\\A.SYS", TRUE, ERROR_FILE_EXISTS},
+      {"C:\\a.sys", "C:\\A.SYS", FALSE, ERROR_SHARING_VIOLATION},  // onto itself
+      {"C:\\a.sys", "C:\\ro.sys", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\a.sys", "C:\\hidden.sys", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\a.sys", "C:\\dir\\long\\x.sys", FALSE, ERROR_FILENAME_EXCED_RANGE},
   };
+  machine.AddFile("C:\\ro.sys");
+  machine.SetAttributes("C:\\ro.sys", FILE_ATTRIBUTE_READONLY);
+  machine.AddFile("C:\\hidden.sys");
+  machine.SetAttributes("C:\\hidden.sys", FILE_ATTRIBUTE_HIDDEN);
+  std::string deep = "C:\\dir\\" + std::string(250, 'l') + "\\x.sys";  // 263 characters
+  cases[8].destination = deep.c_str();
   for (const Case& c : cases) {
     machine.SetLastErrorValue(0xdeadbeef);
     EXPECT_FALSE(machine.CopyFileA(c.source, c.destination, c.failIfExists)) << c.source;
     EXPECT_EQ(machine.GetLastError(), c.error) << c.source << " -> " << c.destination;
   }
+  // The copy takes the source's attributes, and a read-only file cannot be deleted.
+  machine.SetAttributes("C:\\a.sys", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   EXPECT_TRUE(machine.CopyFileA("C:\\a.sys", "C:\\dir\\a.sys", FALSE));
   EXPECT_EQ(machine.FileContent("C:\\dir\\a.sys"), "a");
+  EXPECT_EQ(machine.GetFileAttributesA("C:\\dir\\a.sys"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_FALSE(machine.DeleteFileA("C:\\dir\\a.sys"));
+  EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(machine.SetFileAttributesA("C:\\dir\\a.sys", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(machine.GetFileAttributesA("C:\\dir\\a.sys"), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(machine.DeleteFileA("C:\\dir\\a.sys"));
+  EXPECT_EQ(machine.GetFileAttributesA("C:\\dir\\a.sys"), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(SimMachineTest, TruncatedModulePathIsNotTerminated) {
+// XP: unterminated, last error untouched at success; Vista and later:
+// terminated, ERROR_INSUFFICIENT_BUFFER.
+TEST_F(SimMachineTest, TruncatedModulePathAsEachFamilyGivesIt) {
   machine.SetProgramPath("C:\\abcdef\\setup.exe");
   char buffer[8];
   memset(buffer, 'z', sizeof(buffer));
   EXPECT_EQ(machine.GetModuleFileNameA(nullptr, buffer, 8), 8u);
   EXPECT_EQ(std::string(buffer, 8), "C:\\abcde");
+  EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  machine.SetWin10();
+  EXPECT_EQ(machine.GetModuleFileNameA(nullptr, buffer, 8), 8u);
+  EXPECT_EQ(std::string(buffer, 8), std::string("C:\\abcd\0", 8));
+  EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST_F(SimMachineTest, OemStoreRefusesIdenticalContentWithNoOverwrite) {
@@ -118,8 +165,29 @@ TEST_F(SimMachineTest, DeletedServiceGoesWhenItsLastHandleCloses) {
   machine.CloseServiceHandle(second);
   EXPECT_EQ(machine.FindService("Svc"), nullptr);
   EXPECT_FALSE(machine.KeyExists("System\\CurrentControlSet\\Services\\Svc"));
+  // A running one stays, marked, until it is stopped or Windows restarts.
+  machine.AddService("Running", SERVICE_RUNNING);
+  machine.AddService("Loaded", SERVICE_RUNNING);
+  for (const char* name : {"Running", "Loaded"}) {
+    SC_HANDLE service = machine.OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    EXPECT_TRUE(machine.DeleteService(service));
+    EXPECT_FALSE(machine.ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                              SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(machine.GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    machine.CloseServiceHandle(service);
+  }
+  ASSERT_NE(machine.FindService("Running"), nullptr);
+  SC_HANDLE running = machine.OpenServiceA(manager, "Running", SERVICE_ALL_ACCESS);
+  SERVICE_STATUS status;
+  EXPECT_TRUE(machine.ControlService(running, SERVICE_CONTROL_STOP, &status));
+  machine.CloseServiceHandle(running);
+  EXPECT_EQ(machine.FindService("Running"), nullptr);
   machine.CloseServiceHandle(manager);
   EXPECT_EQ(machine.OpenServiceHandles(), 0u);
+  ASSERT_NE(machine.FindService("Loaded"), nullptr);
+  machine.Restart();
+  EXPECT_EQ(machine.FindService("Loaded"), nullptr);
 }
 
 }  // namespace
