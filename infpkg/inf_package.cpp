@@ -1,14 +1,17 @@
 #include "infpkg/inf_package.h"
 
 #include "platform/platform_layer.h"
+#include "setup/installed_file.h"
 #include "setup/setup_context.h"
 #include "setup/text.h"
 
 namespace {
 
+const char kPackagePattern[] = "vesk*.inf";
+
 // Every copy overwrites; a failed one is reported and the package goes on.
 void CopyPackageFile(const CPathString& source, const CPathString& destination) {
-  if (GetPlatform().CopyFileA(source.c_str(), destination.c_str(), FALSE)) return;
+  if (CopyOverwriting(source.c_str(), destination.c_str())) return;
   CPathString message;
   FormatText(message, "Copy file fail: %s", source.c_str());
   SetupMessageBox(nullptr, message.c_str(), "setup", MB_OK);
@@ -51,10 +54,13 @@ int InstallInfPackage(const char* name) {
 
 void InstallInfPackages() {
   WIN32_FIND_DATAA found;
-  HANDLE find = GetPlatform().FindFirstFileA("vesk*.inf", &found);
+  HANDLE find = GetPlatform().FindFirstFileA(kPackagePattern, &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
     found.cFileName[MAX_PATH - 1] = '\0';
+    // The pattern also matches 8.3 names: vesk1.info is listed as VESK1~1.INF,
+    // and vesk2.inf_old would be taken for the package vesk2 a second time.
+    if (!MatchesPattern(found.cFileName, kPackagePattern)) continue;
     CPathString name(found.cFileName);
     const char* dot = FindLastChar(name.c_str(), '.');
     if (dot) name.Truncate(static_cast<size_t>(dot - name.c_str()));

@@ -2,6 +2,7 @@
 
 #include "platform/platform_layer.h"
 #include "service/nt_driver_service.h"
+#include "setup/installed_file.h"
 #include "setup/setup_context.h"
 #include "setup/text.h"
 
@@ -38,11 +39,20 @@ int InstallFrom(const NtDriverSet& set, size_t index) {
   CNtDriverService service;
   Configure(service, entry);
   if (service.IsInstalled()) {
+    // Removed earlier in this boot while its driver was loaded: the service
+    // goes at the next restart, so leaving it as it is would report as
+    // installed a driver that will be gone.
+    if (service.IsMarkedForDelete()) {
+      service.AddError(entry.serviceName);
+      service.AddError(" is being removed: restart Windows, then run setup again\n");
+      ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
+      return -1;
+    }
     SERVICE_STATUS status;
     if (service.QueryStatus(&status) && status.dwCurrentState == SERVICE_STOPPED) service.Start();
   } else {
     CPathString source = SourceFile(entry);
-    if (!GetPlatform().CopyFileA(source.c_str(), InstalledFile(entry).c_str(), FALSE)) {
+    if (!CopyOverwriting(source.c_str(), InstalledFile(entry).c_str())) {
       ShowFailure("Copy file fail: %s", source.c_str(), "setup fail");
       return -1;
     }
@@ -66,7 +76,7 @@ int RemoveFrom(const NtDriverSet& set, size_t index) {
     return -1;
   }
   // A loaded driver's file cannot be deleted; it stays until it is unloaded.
-  GetPlatform().DeleteFileA(InstalledFile(entry).c_str());
+  DeleteInstalledFile(InstalledFile(entry).c_str());
   return RemoveFrom(set, index + 1);
 }
 

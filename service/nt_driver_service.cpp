@@ -113,6 +113,19 @@ bool CNtDriverService::QueryStatus(SERVICE_STATUS* status) {
   return queried;
 }
 
+// ChangeServiceConfigA with nothing to change fails with this code, and only
+// then, on a service that is marked for deletion.
+bool CNtDriverService::IsMarkedForDelete() {
+  SC_HANDLE service = OpenOwnService();
+  if (!service) return false;
+  bool marked = !GetPlatform().ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                    SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr) &&
+                GetPlatform().GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  GetPlatform().CloseServiceHandle(service);
+  return marked;
+}
+
 bool CNtDriverService::ServiceKeyPath(char* path, size_t size) {
   return CopyText(path, size, "System\\CurrentControlSet\\Services\\") &&
          AppendText(path, size, m_szServiceName);

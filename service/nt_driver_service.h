@@ -25,6 +25,11 @@ class CNtDriverService : public CDriverService {
   virtual bool IsInstalled();
   virtual bool QueryStatus(SERVICE_STATUS* status);
 
+  // Whether the service was deleted and lingers until it stops or Windows
+  // restarts (a driver that is loaded keeps it). Not a slot of its own: the
+  // table above stays as it is.
+  bool IsMarkedForDelete();
+
  private:
   SC_HANDLE OpenOwnService();
   // The service key below HKEY_LOCAL_MACHINE; false when it cannot be written

@@ -22,6 +22,13 @@ void CPathString::Reserve(size_t capacity) {
 }
 
 CPathString& CPathString::Assign(const char* text) {
+  if (text && m_pszText && text >= m_pszText && text <= m_pszText + m_nLength) {
+    // A part of this string itself: clearing first would lose it.
+    size_t count = strlen(text);
+    memmove(m_pszText, text, count + 1);
+    m_nLength = count;
+    return *this;
+  }
   m_nLength = 0;
   if (m_pszText) m_pszText[0] = '\0';
   return Append(text);

@@ -26,6 +26,22 @@ bool ContainsText(const char* text, const char* part) {
   }
 }
 
+static char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c ^ 0x20) : c; }
+
+bool MatchesPattern(const char* name, const char* pattern) {
+  if (*pattern == '*') {
+    for (const char* rest = name;; rest += CharLength(rest)) {
+      if (MatchesPattern(rest, pattern + 1)) return true;
+      if (*rest == '\0') return false;
+    }
+  }
+  if (*pattern == '\0' || *name == '\0') return *pattern == *name;
+  size_t length = CharLength(name);
+  if (length == 2)  // a double-byte character matches only itself
+    return name[0] == pattern[0] && name[1] == pattern[1] && MatchesPattern(name + 2, pattern + 2);
+  return UpperAscii(*name) == UpperAscii(*pattern) && MatchesPattern(name + 1, pattern + 1);
+}
+
 static void ChangeCase(CPathString& text, char from, char to) {
   char* data = text.Data();
   if (!data) return;

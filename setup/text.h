@@ -17,6 +17,10 @@ const char* FindLastChar(const char* text, char c);
 // Whether `part` occurs in `text` starting on a character boundary.
 bool ContainsText(const char* text, const char* part);
 
+// Whether `name` itself matches `pattern`, where "*" stands for any run of
+// characters and letters match without regard to case.
+bool MatchesPattern(const char* name, const char* pattern);
+
 // Letter case of the ASCII letters only; double-byte characters stay as they are.
 void MakeLower(CPathString& text);
 void MakeUpper(CPathString& text);

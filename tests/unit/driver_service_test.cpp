@@ -104,13 +104,18 @@ TEST_F(DriverServiceTest, RemoveMarksForDeletionAndToleratesAnEarlierMark) {
   {
     CNtDriverService service;
     ConfigureWinDriver(service);
+    EXPECT_FALSE(service.IsMarkedForDelete());
     EXPECT_TRUE(service.Remove());
     EXPECT_TRUE(machine.FindService("WinDriver")->markedForDelete);
     EXPECT_EQ(machine.FindService("WinDriver")->state, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(service.Remove());  // already marked: 1072 counts as done
+    EXPECT_TRUE(service.IsMarkedForDelete());
   }
   machine.CloseServiceHandle(held);
   machine.CloseServiceHandle(manager);
+  // Still running, so NT keeps it until it stops or Windows restarts.
+  ASSERT_NE(machine.FindService("WinDriver"), nullptr);
+  machine.Restart();
   EXPECT_EQ(machine.FindService("WinDriver"), nullptr);
 }
 

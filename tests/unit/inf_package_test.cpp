@@ -127,11 +127,54 @@ TEST_F(InfPackageTest, RefusedRegistrationIsSilentAndTheLoopGoesOn) {
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
 
-TEST_F(InfPackageTest, ExistingCopiesAreOverwritten) {
+// A CD's files are read-only and CopyFileA passes that on; a read-only or
+// hidden destination refuses to be overwritten.
+TEST_F(InfPackageTest, ExistingCopiesAreOverwrittenWhateverTheirAttributes) {
+  machine.SetWin98();
   AddPackage("vesk1");
-  machine.AddFile(kCompany + "\\VESK1.SYS", "old driver");
-  Run();
-  EXPECT_EQ(machine.FileContent(kCompany + "\\vesk1.sys"), "driver vesk1");
+  for (const char* source : {"C:\\setup\\vesk1.sys", "C:\\setup\\vesk1.inf"})
+    machine.SetAttributes(source, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  struct Destination {
+    std::string path;
+    DWORD attributes;
+    const char* source;
+  } destinations[] = {
+      {kCompany + "\\VESK1.SYS", FILE_ATTRIBUTE_READONLY, "C:\\setup\\vesk1.sys"},
+      {"C:\\WINDOWS\\System32\\Drivers\\vesk1.sys", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+       "C:\\setup\\vesk1.sys"},
+      {"C:\\WINDOWS\\Inf\\vesk1.inf", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+       "C:\\setup\\vesk1.inf"},
+      {kCompany + "\\vesk1.inf", FILE_ATTRIBUTE_ARCHIVE, "C:\\setup\\vesk1.inf"},
+  };
+  for (const Destination& d : destinations) {
+    machine.AddFile(d.path, "old");
+    machine.SetAttributes(d.path, d.attributes);
+  }
+  for (int run = 0; run < 2; ++run) {  // the second run meets the first one's copies
+    EXPECT_EQ(Run(), 0);
+    for (const Destination& d : destinations) {
+      EXPECT_EQ(machine.FileContent(d.path), machine.FileContent(d.source)) << d.path;
+      EXPECT_EQ(machine.Attributes(d.path) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                              FILE_ATTRIBUTE_SYSTEM),
+                0u)
+          << d.path;
+    }
+  }
+  for (const std::string& box : Boxes()) EXPECT_EQ(box.find("Copy file fail"), std::string::npos);
+}
+
+// FindFirstFileA matches 8.3 names too: vesk1.info is VESK1~1.INF, and
+// vesk2.inf_old is VESK2~1.INF.
+TEST_F(InfPackageTest, EntriesListedOnlyForTheirShortNamesAreSkipped) {
+  AddPackage("vesk2");
+  machine.AddFile("C:\\setup\\vesk1.info", "release notes");
+  machine.AddFile("C:\\setup\\vesk2.inf_old", "backup");
+  ASSERT_EQ(machine.ShortName("C:\\setup\\vesk1.info"), "VESK1~1.INF");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.LogOf("FindNextFileA").size(), 3u);  // all three were listed
+  EXPECT_EQ(Boxes(), Strings{"setup: Driver included in vesk2.inf has successfully installed."});
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
+  EXPECT_EQ(machine.OemInfCalls()[0].source, kCompany + "\\vesk2.inf");
 }
 
 TEST_F(InfPackageTest, PackageNameIsEverythingBeforeTheLastDot) {
@@ -143,16 +186,20 @@ TEST_F(InfPackageTest, PackageNameIsEverythingBeforeTheLastDot) {
   EXPECT_EQ(machine.OemInfCalls().size(), 2u);
 }
 
-TEST_F(InfPackageTest, DoubleByteNamesAndLongNamesArePassedWhole) {
+// The ANSI calls refuse paths of 260 characters or more: a name that long
+// beside the program cannot be copied or registered, and that is shown.
+TEST_F(InfPackageTest, DoubleByteNamesArePassedWholeAndOverlongPathsFailAsOnWindows) {
   machine.UseCodePage932();
   AddPackage("vesk\x83\x5C");  // ソ: trail byte "\"
   std::string longName = "vesk" + std::string(246, 'x');  // 250 characters
   AddPackage(longName);
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(machine.FileExists(kCompany + "\\vesk\x83\x5C.sys"));
-  EXPECT_TRUE(machine.FileExists(kCompany + "\\" + longName + ".inf"));
-  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
-  EXPECT_TRUE(machine.OemInfCalls()[1].result);
+  EXPECT_EQ(Boxes(), (Strings{"setup: Driver included in vesk\x83\x5C.inf has successfully installed.",
+                              "setup: Copy file fail: " + longName + ".sys",
+                              "setup: Copy file fail: " + longName + ".inf"}));
+  ASSERT_EQ(machine.OemInfCalls().size(), 2u);
+  EXPECT_FALSE(machine.OemInfCalls()[1].result);
 }
 
 TEST_F(InfPackageTest, ThousandsOfPackagesAreEachHandledOnce) {

@@ -125,6 +125,43 @@ TEST_F(NtDriverSetsTest, ClosedManagerFailsTheRemoveAtOnce) {
   EXPECT_TRUE(machine.LogOf("DeleteFileA").empty());
 }
 
+// Files from a CD are read-only, and CopyFileA passes that on: the installed
+// files must not keep it, and a read-only file left in the way is replaced.
+TEST_F(NtDriverSetsTest, ReadOnlyFilesAreInstalledWritableReplacedAndRemoved) {
+  for (const char* name : {"windrvr", "wdusbd"})
+    machine.SetAttributes(std::string("C:\\setup\\") + name + ".sys", FILE_ATTRIBUTE_READONLY);
+  machine.AddFile(std::string(kWinnt) + "wdusbd.sys", "older");
+  machine.SetAttributes(std::string(kWinnt) + "wdusbd.sys", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Run(), 1);
+  for (const char* name : {"windrvr", "wdusbd"}) {
+    EXPECT_EQ(machine.FileContent(std::string(kWinnt) + name + ".sys"), std::string("driver ") + name);
+    EXPECT_EQ(machine.Attributes(std::string(kWinnt) + name + ".sys") & FILE_ATTRIBUTE_READONLY, 0u);
+  }
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+  machine.SetAttributes(std::string(kWinnt) + "windrvr.sys", FILE_ATTRIBUTE_READONLY);
+  for (auto& name : {"WinDriver", "Wdusbd"}) machine.FindService(name)->state = SERVICE_STOPPED;
+  EXPECT_EQ(Run("setup.exe -uninstall"), 1);
+  EXPECT_FALSE(machine.FileExists(std::string(kWinnt) + "windrvr.sys"));
+}
+
+// Removed while the drivers run, the services stay marked for deletion until
+// Windows restarts; an install then would report drivers that are about to go.
+TEST_F(NtDriverSetsTest, InstallRightAfterARemoveOfRunningDriversAsksForARestart) {
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Run("setup.exe -UNINSTALL"), 1);
+  ASSERT_NE(machine.FindService("WinDriver"), nullptr);
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(Boxes(), Strings{"setup: Setup fail: WinDriver is being removed: restart Windows, "
+                             "then run setup again\n"});
+  EXPECT_TRUE(machine.LogOf("CopyFileA").size() == 2u);  // only the first install's
+  machine.Restart();
+  EXPECT_EQ(machine.FindService("WinDriver"), nullptr);
+  EXPECT_EQ(Run(), 1);
+  ExpectAutoStartKernelDriver("WinDriver", "windrvr");
+  ExpectAutoStartKernelDriver("Wdusbd", "wdusbd");
+  EXPECT_EQ(Boxes().size(), 1u);
+}
+
 TEST_F(NtDriverSetsTest, RemoveDeletesServicesAndFiles) {
   EXPECT_EQ(Run(), 1);
   for (auto& name : {"WinDriver", "Wdusbd"}) machine.FindService(name)->state = SERVICE_STOPPED;
@@ -172,19 +209,27 @@ TEST_F(NtDriverSetsTest, SilentRunsShowNothingButEndTheSame) {
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
 
+// Each entry's object lives until the procedure returns: the second manager
+// opens while the first is open, and they close in reverse order.
 TEST_F(NtDriverSetsTest, ServiceObjectsCloseTheirManagersInReverseOrder) {
-  EXPECT_EQ(Run(), 1);
-  Strings calls;
-  for (const std::string& call : machine.Log())
-    if (call.rfind("OpenSCManagerA", 0) == 0 || call.rfind("CloseServiceHandle", 0) == 0 ||
-        call.rfind("CreateServiceA", 0) == 0)
-      calls.push_back(call.substr(0, call.find('(')));
-  // Manager 1, (open/close service...), manager 2, ..., then both managers closed.
-  ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ(calls.front(), "OpenSCManagerA");
-  EXPECT_EQ(machine.LogOf("OpenSCManagerA").size(), 2u);
-  EXPECT_EQ(calls[calls.size() - 1], "CloseServiceHandle");
-  EXPECT_EQ(calls[calls.size() - 2], "CloseServiceHandle");
+  for (const char* route : {"setup.exe", "setup.exe -UNINSTALL"}) {
+    CSimMachine fresh;
+    fresh.Activate();
+    fresh.SetNt4();
+    for (const char* name : {"windrvr", "wdusbd"}) fresh.AddFile(std::string("C:\\setup\\") + name + ".sys");
+    if (std::string(route).find("UNINSTALL") != std::string::npos)
+      for (const char* name : {"WinDriver", "Wdusbd"}) fresh.AddService(name);
+    EXPECT_EQ(Run(route), 1);
+    Strings managers;
+    for (const std::string& call : fresh.Log())
+      if (call.rfind("OpenSCManagerA", 0) == 0 || call.rfind("CloseServiceHandle(manager", 0) == 0)
+        managers.push_back(call.rfind("Open", 0) == 0 ? "open" : call);
+    EXPECT_EQ(managers, (Strings{"open", "open", "CloseServiceHandle(manager 2)",
+                                 "CloseServiceHandle(manager 1)"}))
+        << route;
+    EXPECT_EQ(fresh.OpenServiceHandles(), 0u);
+  }
+  machine.Activate();
 }
 
 }  // namespace

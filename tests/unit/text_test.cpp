@@ -34,11 +34,33 @@ TEST_F(TextTest, PathStringGrowsAndCopies) {
   EXPECT_EQ(copy.c_str(), expected);
 }
 
-TEST_F(TextTest, AppendingAStringToItselfSurvivesReallocation) {
+TEST_F(TextTest, AStringFedItsOwnTextKeepsIt) {
   CPathString path("abcdefgh");
   for (int i = 0; i < 6; ++i) path.Append(path);
   EXPECT_EQ(path.Length(), 8u * 64u);
   EXPECT_EQ(std::string(path.c_str()).substr(504), "abcdefgh");
+  CPathString same("C:\\setup");
+  same.Assign(same.c_str());
+  EXPECT_STREQ(same.c_str(), "C:\\setup");
+  same.Assign(same.c_str() + 3);
+  EXPECT_STREQ(same.c_str(), "setup");
+  EXPECT_EQ(same.Length(), 5u);
+}
+
+TEST_F(TextTest, PatternMatchesTheNameItselfOnly) {
+  machine.UseCodePage932();
+  struct Case {
+    const char* name;
+    bool matches;
+  } cases[] = {
+      {"vesk1.inf", true},      {"VESK1.INF", true},       {"vesk.inf", true},
+      {"vesk.a.inf", true},     {"vesk\x95\x5C.inf", true}, {"vesk1.info", false},
+      {"vesk2.inf_old", false}, {"VESK1~1.INF", true},     {"avesk1.inf", false},
+      {"vesk1.inf.bak", false}, {"vesk", false},           {"", false},
+      // ".inf" spelt by a trail byte is no extension: \x83\x2E is one character.
+      {"vesk\x83.inf", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchesPattern(c.name, "vesk*.inf"), c.matches) << c.name;
 }
 
 TEST_F(TextTest, FindLastCharSkipsTrailBytes) {

@@ -1,0 +1,17 @@
+// Copies into and deletes from the system's folders, whatever attributes the
+// files there or their sources carry.
+#ifndef SETUP_INSTALLED_FILE_H
+#define SETUP_INSTALLED_FILE_H
+
+// Copies `source` over `destination`. CopyFileA refuses to overwrite a
+// read-only or hidden file and gives the copy the source's attributes, and
+// every file on a CD is read-only: a destination that is read-only, hidden or
+// system loses those attributes first, and the copy loses a read-only
+// attribute it took from its source. False when the copy failed.
+bool CopyOverwriting(const char* source, const char* destination);
+
+// Deletes `path`, read-only or not (DeleteFileA refuses a read-only file).
+// False when it stays, for example because a loaded driver holds it.
+bool DeleteInstalledFile(const char* path);
+
+#endif  // SETUP_INSTALLED_FILE_H
