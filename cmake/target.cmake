@@ -37,5 +37,9 @@ target_link_options(setup PRIVATE
   -Wl,-e,_WinMainCRTStartup
   -Wl,--gc-sections
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
+  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
+  # Terminal Server aware: on a Remote Desktop host a program without the mark
+  # is given a per-user Windows folder, and the company folder would land
+  # there. ASLR and DEP as well. Windows 95 and NT 4.0 ignore these bits.
+  -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat)
 target_link_libraries(setup PRIVATE setuplogic kernel32 user32 advapi32 gcc)

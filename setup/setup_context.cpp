@@ -56,13 +56,16 @@ void ResetSetupContext() {
   g_pfnSetupCopyOEMInf = nullptr;
 }
 
+enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
+
 // Fills a platform path; false when the path does not fit its buffer, since a
 // truncated path names some other place.
-static bool ReadPlatformPath(CPathString& out, bool moduleFile) {
+static bool ReadPlatformPath(CPathString& out, PlatformPath which) {
   char buffer[MAX_PATH];
   buffer[0] = '\0';
-  DWORD length = moduleFile ? GetPlatform().GetModuleFileNameA(nullptr, buffer, MAX_PATH)
-                            : GetPlatform().GetWindowsDirectoryA(buffer, MAX_PATH);
+  DWORD length = which == kModuleFile ? GetPlatform().GetModuleFileNameA(nullptr, buffer, MAX_PATH)
+                 : which == kSystemDir ? GetPlatform().GetSystemDirectoryA(buffer, MAX_PATH)
+                                       : GetPlatform().GetWindowsDirectoryA(buffer, MAX_PATH);
   buffer[MAX_PATH - 1] = '\0';
   out.Assign(buffer);
   return length != 0 && length < MAX_PATH && !out.IsEmpty();
@@ -98,8 +101,23 @@ static void ReadSwitches(LPCSTR commandLine) {
   if (ContainsText(upper.c_str(), "-S")) g_bSilent = true;
 }
 
+// On the NT family the program runs elevated, often from a folder that others
+// can write (a download folder, a share): the setup library comes from the
+// system folder by its full path, never from a search that starts in the
+// program's folder, and its own dependencies are then looked for in that
+// system folder first (the "altered" search starts in the library's folder).
+// Windows 95/98/Me have no such boundary, and there the library was a
+// redistributable that vendors could ship beside their setup: found by name.
+static HMODULE LoadSetupLibrary() {
+  if (g_osVersion.IsWin9x()) return GetPlatform().LoadLibraryA("setupapi.dll");
+  CPathString path;
+  if (!ReadPlatformPath(path, kSystemDir)) return nullptr;
+  path.Append("\\setupapi.dll");
+  return GetPlatform().LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 static bool BindSetupApi() {
-  HMODULE library = GetPlatform().LoadLibraryA("setupapi.dll");
+  HMODULE library = LoadSetupLibrary();
   if (!library) return false;
   FARPROC entry = GetPlatform().GetProcAddress(library, "SetupCopyOEMInfA");
   // Through void(*)(): the generic entry type becomes the real signature.
@@ -109,8 +127,8 @@ static bool BindSetupApi() {
 }
 
 int InitSetup(LPCSTR commandLine) {
-  bool windowsDirRead = ReadPlatformPath(g_strWindowsDir, false);
-  bool modulePathRead = ReadPlatformPath(g_strModuleDir, true);
+  bool windowsDirRead = ReadPlatformPath(g_strWindowsDir, kWindowsDir);
+  bool modulePathRead = ReadPlatformPath(g_strModuleDir, kModuleFile);
 
   CPathString lower(g_strModuleDir.c_str());
   MakeLower(lower);

@@ -22,6 +22,12 @@ version_at_most_4() {
 }
 version_at_most_4 OSystemVersion
 version_at_most_4 SubsystemVersion
+# Loaders from Windows Vista on read these; Windows 95 and NT 4.0 ignore them.
+characteristics=$((16#$(awk '/^DllCharacteristics/{print $2}' <<<"$header")))
+for mark in DYNAMIC_BASE:0x40 NX_COMPAT:0x100 TERMINAL_SERVER_AWARE:0x8000; do
+  [ $((characteristics & ${mark#*:})) -ne 0 ] && ok || bad "not marked ${mark%:*}"
+done
+grep -q '\.reloc' <<<"$($objdump -h "$exe")" && ok || bad "no relocations: ASLR cannot move it"
 
 begin_case "imports only allowed functions of Windows' own DLLs"
 imports=$(awk '/DLL Name:/{dll=toupper($3); sub(/\.DLL$/,"",dll)}
@@ -65,6 +71,6 @@ expect_eq "trustInfo" "$trust" '<trustInfo xmlns="urn:schemas-microsoft-com:asm.
 begin_case "size"
 size=$(stat -c %s "$exe")
 echo "  setup.exe: $size bytes, $(wc -l <<<"$imports") imports"
-[ "$size" -le 65536 ] && ok || bad "setup.exe is $size bytes, above 64 KiB"
+[ "$size" -le 24576 ] && ok || bad "setup.exe is $size bytes, above 24 KiB"
 
 summary "file checks"
