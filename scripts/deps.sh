@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, when it is missing (Debian 12).
-# Usage: deps.sh [host] [target] [wine] [checks]   (no argument: all four)
+# Usage: deps.sh [host] [target] [wine] [checks] [sign]   (no argument: all five)
 set -euo pipefail
 want=("$@")
-[ ${#want[@]} -gt 0 ] || want=(host target wine checks)
+[ ${#want[@]} -gt 0 ] || want=(host target wine checks sign)
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -14,6 +14,7 @@ for part in "${want[@]}"; do
               have_pkg "$p" || need+=("$p"); done ;;
     checks) for p in clang libclang-rt-14-dev cppcheck clang-tidy locales; do
               have_pkg "$p" || need+=("$p"); done ;;
+    sign) for p in osslsigncode openssl; do have_pkg "$p" || need+=("$p"); done ;;
     wine) have_pkg wine || need+=(wine)
           have_pkg locales || need+=(locales)
           have_pkg wine32:i386 || need+=(wine32:i386) ;;

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests on the simulated machine (plain and with
 # ASan/UBSan), static analysis, the fuzz targets for a bounded time, the checks
-# of setup.exe itself, and the end-to-end tests of setup.exe under Wine.
+# of setup.exe itself and of a signed copy, and the end-to-end tests of
+# setup.exe under Wine.
 # Installs what it needs when it is missing.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/deps.sh host target wine checks || exit 1
+scripts/deps.sh host target wine checks sign || exit 1
 scripts/build.sh host sanitize target || exit 1
 
 passed=0 failed=0
@@ -43,6 +44,9 @@ count_plain "$log/fuzz"
 echo "== setup.exe file checks"
 tests/exe/check_exe.sh build/target/setup.exe 2>&1 | tee "$log/exe"
 count_plain "$log/exe"
+echo "== Signing setup.exe"
+tests/exe/sign_test.sh build/target/setup.exe 2>&1 | tee "$log/sign"
+count_plain "$log/sign"
 echo "== setup.exe under Wine"
 tests/wine/run_wine_tests.sh build/target/setup.exe 2>&1 | tee "$log/wine"
 count_plain "$log/wine"

@@ -9,14 +9,34 @@ root=$(cd "$here/../.." && pwd)
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 section=${2:-all}
 
+# run_unprivileged EXE SECTION: runs one section as a user without root's
+# rights, from a copy of the tests that the user can read. A root wineserver
+# overwrites read-only files, which Windows refuses to do.
+run_unprivileged() {
+  if [ "$(id -u)" -ne 0 ]; then "$0" "$1" "$2"; return; fi
+  local user=vesk-media stage
+  id -u "$user" >/dev/null 2>&1 || useradd -m -s /bin/sh "$user" || return 1
+  stage=$(mktemp -d /tmp/vesk-stage.XXXXXX)
+  cp -r "$root/tests" "$root/tools" "$stage/"
+  cp "$1" "$stage/setup.exe"
+  chmod -R a+rX "$stage"
+  runuser -u "$user" -- env HOME="$(getent passwd "$user" | cut -d: -f6)" \
+    "$stage/tests/wine/run_wine_tests.sh" "$stage/setup.exe" "$2"
+  local code=$?
+  rm -rf "$stage"
+  return $code
+}
+
 if [ "$section" = all ]; then
   # Each section is a machine of its own: its own prefix, server and service
   # manager. One processor: Wine counts processors from the file below, so that
   # section runs where a "0" is mounted over it.
   echo 0 > /tmp/vesk-one-cpu
   passed=0 failed=0
-  for part in package nt4-two nt4-one cp932; do
-    if [ $part = cp932 ]; then
+  for part in package nt4-two nt4-one cp932 media; do
+    if [ $part = media ]; then
+      out=$(run_unprivileged "$exe" $part 2>&1)
+    elif [ $part = cp932 ]; then
       # A Japanese Windows: ANSI code page 932. Wine maps the UTF-8 names of
       # this locale to double-byte names, so folder ソ reaches setup.exe as 0x83 0x5C.
       out=$(LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$0" "$exe" $part 2>&1)
@@ -96,11 +116,51 @@ for version in winxp win2k win10; do
   expect_boxes "$(success_box vesk1.inf)"
 done
 
+# A setupapi.dll of our own beside the program: loading it leaves a marker
+# file, and its SetupCopyOEMInfA answers success and registers nothing.
+planted_dll() {
+  mkdir -p "$WINE_TMP/planted"
+  cat > "$WINE_TMP/planted/planted.cpp" <<'CPP'
+#include <windows.h>
+extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  char marker[MAX_PATH + 16];
+  DWORD length = GetModuleFileNameA(self, marker, MAX_PATH);
+  while (length && marker[length - 1] != '\\') --length;
+  lstrcpyA(marker + length, "planted-ran.txt");
+  HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return TRUE;
+}
+extern "C" __declspec(dllexport) BOOL WINAPI SetupCopyOEMInfA(LPCSTR, LPCSTR, DWORD, DWORD, LPSTR,
+                                                              DWORD, PDWORD, LPSTR*) {
+  return TRUE;
+}
+CPP
+  i686-w64-mingw32-g++-win32 -shared -Os -s -static -Wl,--kill-at \
+    -o "$WINE_TMP/planted/setupapi.dll" "$WINE_TMP/planted/planted.cpp"
+}
+planted_dll
+for version in winxp win2k; do
+  new_case "a setupapi.dll planted beside the program, as $version"
+  wine_version setup.exe $version
+  package vesk1
+  cp "$WINE_TMP/planted/setupapi.dll" "$CASE_DIR/"
+  wine_run --native-setupapi "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_no_file "$CASE_DIR/planted-ran.txt"
+  expect_registered "$CASE_DIR/vesk1.inf"
+  expect_boxes "$(success_box vesk1.inf)"
+  expect_eq "library asked for" "$RUN_LOADS" 'LoadLibraryExA C:\windows\system32\setupapi.dll'
+done
+
 new_case "Windows 98 also copies into the system folders"
 wine_version setup.exe win98
 package vesk1
 wine_run "$PROGRAM"
 expect_eq "exit code" "$RUN_CODE" 0
+# There the setup library may be a redistributable beside the program.
+expect_eq "library asked for" "$RUN_LOADS" "LoadLibraryA setupapi.dll"
 expect_same "$DRIVERS/vesk1.sys" "$CASE_DIR/vesk1.sys"
 expect_same "$WIN/inf/vesk1.inf" "$CASE_DIR/vesk1.inf"
 expect_same "$COMPANY/vesk1.inf" "$CASE_DIR/vesk1.inf"
@@ -332,7 +392,104 @@ cp932_section() {
 $(success_box vesk1.inf)"
 }
 
+# ---------------------------------------------------------------- real media
+# Every file on a driver CD is read-only, and CopyFileA gives each copy its
+# source's attributes. Run as root, a wineserver overwrites and replaces
+# read-only files anyway (its refusal comes only from Unix permissions), so
+# the copy cases here would pass as root only by that luck: this section runs
+# as an unprivileged user (run_unprivileged), as Windows users meet it.
+read_only() { chmod a-w "$@"; }
+# newer_package NAME: the package NAME again with other content, read-only.
+newer_package() {
+  chmod u+w "$CASE_DIR/$1".*
+  package "$1"
+  printf '; newer\r\n' >> "$CASE_DIR/$1.inf"
+  echo newer >> "$CASE_DIR/$1.sys"
+  read_only "$CASE_DIR/$1".*
+}
+copy_failures() { grep 'Copy file fail' <<<"$RUN_BOXES" || true; }
+expect_writable() {
+  local f
+  for f in "$@"; do if [ -w "$f" ]; then ok; else bad "left read-only: $f"; fi; done
+}
+
+media_section() {
+  new_case "read-only media: Windows XP, run twice"
+  wine_version setup.exe winxp
+  package vesk1
+  read_only "$CASE_DIR"/vesk1.*
+  wine_run "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_boxes "$(success_box vesk1.inf)"
+  expect_writable "$COMPANY/vesk1.sys" "$COMPANY/vesk1.inf"
+  newer_package vesk1
+  wine_run "$PROGRAM"
+  expect_eq "second exit code" "$RUN_CODE" 0
+  expect_boxes "$(success_box vesk1.inf)"
+  expect_same "$COMPANY/vesk1.sys" "$CASE_DIR/vesk1.sys"
+  expect_same "$COMPANY/vesk1.inf" "$CASE_DIR/vesk1.inf"
+  expect_registered "$CASE_DIR/vesk1.inf"
+
+  new_case "read-only media: Windows 98, run twice"
+  wine_version setup.exe win98
+  package vesk1
+  read_only "$CASE_DIR"/vesk1.*
+  wine_run "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_eq "copy failures" "$(copy_failures)" ""
+  expect_writable "$COMPANY/vesk1.sys" "$COMPANY/vesk1.inf" "$DRIVERS/vesk1.sys" "$WIN/inf/vesk1.inf"
+  newer_package vesk1
+  wine_run "$PROGRAM"
+  expect_eq "second exit code" "$RUN_CODE" 0
+  expect_eq "second copy failures" "$(copy_failures)" ""
+  expect_same "$DRIVERS/vesk1.sys" "$CASE_DIR/vesk1.sys"
+  expect_same "$WIN/inf/vesk1.inf" "$CASE_DIR/vesk1.inf"
+  expect_same "$COMPANY/vesk1.inf" "$CASE_DIR/vesk1.inf"
+
+  new_case "read-only media: NT 4.0 install, remove, install again"
+  wine_version setup.exe nt40
+  nt_drivers windrvr wdusbd tolv
+  read_only "$CASE_DIR"/*.sys
+  local set entry
+  if [ "$(nproc --all)" -ge 2 ]; then set="TOLV:tolv"; else set="WinDriver:windrvr Wdusbd:wdusbd"; fi
+  wine_run "$PROGRAM"
+  expect_eq "install exit code" "$RUN_CODE" 1
+  expect_boxes ""
+  for entry in $set; do
+    expect_service "${entry%:*}" "${entry#*:}"
+    expect_writable "$DRIVERS/${entry#*:}.sys"
+  done
+  wine_run "$PROGRAM" -UNINSTALL
+  expect_eq "remove exit code" "$RUN_CODE" 1
+  expect_boxes ""
+  for entry in $set; do
+    expect_no_service "${entry%:*}"
+    expect_no_file "$DRIVERS/${entry#*:}.sys"
+  done
+  wine_run "$PROGRAM"
+  expect_eq "second install exit code" "$RUN_CODE" 1
+  expect_boxes ""
+  for entry in $set; do
+    expect_service "${entry%:*}" "${entry#*:}"
+    expect_same "$DRIVERS/${entry#*:}.sys" "$CASE_DIR/${entry#*:}.sys"
+  done
+
+  # FindFirstFileA matches the 8.3 names too: vesk1.info is VESK~xxx.INF.
+  new_case "files that match the package pattern only by their short names"
+  wine_version setup.exe winxp
+  package vesk2
+  printf 'Release notes\r\n' > "$CASE_DIR/vesk1.info"
+  cp "$CASE_DIR/vesk2.inf" "$CASE_DIR/vesk2.inf_old"
+  read_only "$CASE_DIR"/vesk*
+  wine_run "$PROGRAM"
+  expect_eq "exit code" "$RUN_CODE" 0
+  expect_boxes "$(success_box vesk2.inf)"
+  expect_eq "registrations" "$RUN_REGISTRATIONS" 1
+  expect_no_file "$COMPANY/vesk1.inf"
+}
+
 case $section in
+  media) media_section ;;
   package) package_section ;;
   cp932) cp932_section ;;
   nt4-one) nt4_one_section ;;

@@ -13,8 +13,10 @@ wine_start() {
   wineserver -w
   wineserver -p
   WIN="$WINEPREFIX/drive_c/windows"
-  # Trace every message box with its text and caption.
-  wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBoxA' /f >/dev/null 2>&1
+  # Trace every message box with its text and caption, the registrations, and
+  # the library loads (kernel32 forwards them to kernelbase).
+  wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1 \
+    /d 'user32.MessageBoxA;setupapi.SetupCopyOEMInfA;kernel32.LoadLibraryA;kernel32.LoadLibraryExA;kernelbase.LoadLibraryA;kernelbase.LoadLibraryExA'
 }
 
 wine_stop() {
@@ -29,15 +31,26 @@ wine_version() {
   wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /d "$2" /f >/dev/null 2>&1
 }
 
-# wine_run [--no-setupapi] PROGRAM ARGS...
+# wine_run [--no-setupapi | --native-setupapi] PROGRAM ARGS...
 # Runs from a working folder other than the program's own. Sets RUN_CODE (the
-# low 8 bits of the exit code) and RUN_BOXES (one "caption: text" line a box).
+# low 8 bits of the exit code), RUN_BOXES (one "caption: text" line a box),
+# RUN_LOADS (the setupapi names the program asked the loader for) and
+# RUN_REGISTRATIONS (how many times it called SetupCopyOEMInfA).
+# --native-setupapi prefers a setupapi.dll found by the search over Wine's own,
+# as Windows XP and 2000 do (there setupapi is not a known DLL).
 wine_run() {
   local overrides="$WINEDLLOVERRIDES"
-  if [ "${1:-}" = --no-setupapi ]; then overrides="$overrides;setupapi=d"; shift; fi
+  case "${1:-}" in
+    --no-setupapi) overrides="$overrides;setupapi=d"; shift ;;
+    --native-setupapi) overrides="$overrides;setupapi=n,b"; shift ;;
+  esac
   local log="$WINE_TMP/relay.log"
   mkdir -p "$WINE_TMP/elsewhere"
   (cd "$WINE_TMP/elsewhere" && WINEDEBUG=+relay WINEDLLOVERRIDES="$overrides" \
     wine "$@" >/dev/null 2>"$log") && RUN_CODE=0 || RUN_CODE=$?
   RUN_BOXES=$(sed -n 's/.*Call user32\.MessageBoxA([0-9a-f]*,[0-9a-f]* "\(.*\)",[0-9a-f]* "\(.*\)",[0-9a-f]*) ret=.*/\2: \1/p' "$log")
+  RUN_LOADS=$(grep -E 'Call (kernel32|KERNEL32|kernelbase|KERNELBASE)\.LoadLibrary(Ex)?A\(' "$log" |
+              sed -n 's/.*\.\(LoadLibraryE\{0,1\}x\{0,1\}A\)([0-9a-f]* "\([^"]*setupapi[^"]*\)".*/\1 \2/Ip' |
+              sed 's/\\\\/\\/g' | sort -u)
+  RUN_REGISTRATIONS=$(grep -c 'Call setupapi\.SetupCopyOEMInfA(' "$log")
 }
