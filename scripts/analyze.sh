@@ -20,11 +20,16 @@ else
 fi
 
 sources=$(ls setup/*.cpp service/*.cpp ntdrivers/*.cpp infpkg/*.cpp platform/sim/*.cpp)
-if clang-tidy -p build/host --quiet $sources 2>&1 | grep -v -E '^[0-9]+ warnings? generated\.$' |
-   tee /dev/stderr | grep -q -E 'warning:|error:'; then
+# Into a file first: with pipefail, a grep -q that stops at the first finding
+# would break the pipe and turn the findings into a "clean".
+tidy=$(mktemp)
+clang-tidy -p build/host --quiet $sources 2>&1 | grep -v -E '^[0-9]+ warnings? generated\.$' > "$tidy"
+cat "$tidy" >&2
+if grep -q -E 'warning:|error:' "$tidy"; then
   echo "  clang-tidy: findings above"; failed=$((failed + 1))
 else
   echo "  clang-tidy: clean"; passed=$((passed + 1))
 fi
+rm -f "$tidy"
 echo "static analysis: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
