@@ -160,14 +160,15 @@ std::string CSimMachine::MakeShortName(const std::string& fullPath) const {
     }
     return Upper(kept);
   };
-  std::string folder = ParentOf(fullPath);
+  std::string folder = Upper(ParentOf(fullPath)) + "\\";
   std::string tail = extension.empty() ? "" : "." + shorten(extension, 3);
   for (int number = 1;; ++number) {
     std::string suffix = "~" + std::to_string(number);
-    std::string candidate = shorten(base, 8 - suffix.size()) + suffix + tail;
-    if (!m_shortNames.count(Upper(folder + "\\" + candidate)) &&
-        !m_nodes.count(Upper(folder + "\\" + candidate)))
-      return candidate;
+    std::string candidate = shorten(base, 8 - suffix.size());
+    candidate += suffix;
+    candidate += tail;
+    std::string key = folder + candidate;
+    if (!m_shortNames.count(key) && !m_nodes.count(key)) return candidate;
   }
 }
 

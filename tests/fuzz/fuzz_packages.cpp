@@ -14,12 +14,32 @@ static bool Plausible(const std::string& name) {
   return true;
 }
 
+// The package pattern checked apart from the program's own matcher: "vesk" at
+// the start and ".inf" at the end, letter case ignored, the end on a
+// character boundary. The platform also lists entries for their 8.3 names.
+static bool OwnNameMatches(const std::string& name, bool codePage932) {
+  if (name.size() < 8) return false;
+  std::string upper;
+  for (char c : name) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (upper.compare(0, 4, "VESK") != 0 || upper.compare(upper.size() - 4, 4, ".INF") != 0)
+    return false;
+  size_t i = 0;
+  while (i < name.size() - 4) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    bool lead = codePage932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+    i += lead ? 2 : 1;
+  }
+  return i == name.size() - 4;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   uint8_t flags = input.Flags();
   CSimMachine machine;
   if (flags & 1) machine.UseCodePage932();
   if (flags & 2) machine.SetWin98();
+  if (flags & 8) machine.SortEnumeration();
+  if (flags & 16) machine.DisableShortNames();
   for (int count = 0; input.More() && count < 64; ++count) {
     std::string name = input.Next();
     if (!Plausible(name) || machine.FileExists("C:\\setup\\" + name) ||
@@ -31,13 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   machine.Activate();
 
-  // What the loop must visit: every entry the platform lists for the pattern.
+  // What the loop must visit: every entry the platform lists for the pattern
+  // whose own name matches it.
   std::vector<std::string> expected;
   WIN32_FIND_DATAA found;
   machine.SetCurrentDir("C:\\setup");
   HANDLE find = machine.FindFirstFileA("vesk*.inf", &found);
   if (find != INVALID_HANDLE_VALUE) {
     do {
+      if (!OwnNameMatches(found.cFileName, flags & 1)) continue;
       CPathString name(found.cFileName);
       const char* dot = FindLastChar(name.c_str(), '.');
       if (dot) name.Truncate(static_cast<size_t>(dot - name.c_str()));
