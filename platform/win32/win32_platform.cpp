@@ -29,6 +29,8 @@ static_assert(sizeof(ServiceEntries) == sizeof(kServiceEntryNames), "one name pe
 
 ServiceEntries g_services;
 bool g_bServicesBound;
+// Set at entry when the library search was cut to the system folder.
+bool g_bSystemFolderOnly;
 
 const ServiceEntries& BindServiceEntries() {
   if (!g_bServicesBound) {
@@ -83,7 +85,12 @@ class CWin32Platform final : public PlatformLayer {
     return ::CreateDirectoryA(path, security);
   }
   HMODULE LoadLibraryA(LPCSTR name) override { return ::LoadLibraryA(name); }
+  // Once the default directories are the system folder only, a library
+  // loaded by its full path takes its dependencies from there: that is what
+  // LOAD_WITH_ALTERED_SEARCH_PATH is asked for, and the documentation gives no
+  // rule for the flag together with those defaults, so it is not passed then.
   HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) override {
+    if (g_bSystemFolderOnly) flags &= ~LOAD_WITH_ALTERED_SEARCH_PATH;
     return ::LoadLibraryExA(name, file, flags);
   }
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
@@ -210,7 +217,10 @@ void RestrictLibrarySearch() {
   // Through void(*)(): the generic entry type becomes the real signature.
   auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    g_bSystemFolderOnly = true;
+    return;
+  }
   auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
       reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDllDirectoryA")));
   if (setDirectory) setDirectory("");
