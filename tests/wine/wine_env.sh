@@ -34,8 +34,9 @@ wine_version() {
 # wine_run [--no-setupapi | --native-setupapi] PROGRAM ARGS...
 # Runs from a working folder other than the program's own. Sets RUN_CODE (the
 # low 8 bits of the exit code), RUN_BOXES (one "caption: text" line a box),
-# RUN_LOADS (the setupapi names the program asked the loader for) and
-# RUN_REGISTRATIONS (how many times it called SetupCopyOEMInfA).
+# RUN_LOADS (the setupapi names the program asked the loader for),
+# RUN_REGISTRATIONS (how many times it called SetupCopyOEMInfA) and RUN_LOG
+# (the relay trace).
 # --native-setupapi prefers a setupapi.dll found by the search over Wine's own,
 # as Windows XP and 2000 do (there setupapi is not a known DLL).
 wine_run() {
@@ -44,13 +45,18 @@ wine_run() {
     --no-setupapi) overrides="$overrides;setupapi=d"; shift ;;
     --native-setupapi) overrides="$overrides;setupapi=n,b"; shift ;;
   esac
-  local log="$WINE_TMP/relay.log"
+  # A log of its own for every run: a server process that an earlier run
+  # started (services.exe, say) inherited that run's log and may still write
+  # into it, at its own offset.
+  WINE_RUNS=$(( ${WINE_RUNS:-0} + 1 ))
+  RUN_LOG="$WINE_TMP/relay.$WINE_RUNS.log"
+  local log=$RUN_LOG
   mkdir -p "$WINE_TMP/elsewhere"
   (cd "$WINE_TMP/elsewhere" && WINEDEBUG=+relay WINEDLLOVERRIDES="$overrides" \
     wine "$@" >/dev/null 2>"$log") && RUN_CODE=0 || RUN_CODE=$?
   RUN_BOXES=$(sed -n 's/.*Call user32\.MessageBoxA([0-9a-f]*,[0-9a-f]* "\(.*\)",[0-9a-f]* "\(.*\)",[0-9a-f]*) ret=.*/\2: \1/p' "$log")
-  RUN_LOADS=$(grep -E 'Call (kernel32|KERNEL32|kernelbase|KERNELBASE)\.LoadLibrary(Ex)?A\(' "$log" |
+  RUN_LOADS=$(grep -a -E 'Call (kernel32|KERNEL32|kernelbase|KERNELBASE)\.LoadLibrary(Ex)?A\(' "$log" |
               sed -n 's/.*\.\(LoadLibraryE\{0,1\}x\{0,1\}A\)([0-9a-f]* "\([^"]*setupapi[^"]*\)".*/\1 \2/Ip' |
               sed 's/\\\\/\\/g' | sort -u)
-  RUN_REGISTRATIONS=$(grep -c 'Call setupapi\.SetupCopyOEMInfA(' "$log")
+  RUN_REGISTRATIONS=$(grep -a -c 'Call setupapi\.SetupCopyOEMInfA(' "$log")
 }
