@@ -81,6 +81,7 @@ TEST_F(SimMachineTest, CreateDirectoryReportsWhatIsInTheWay) {
 TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
   machine.AddFile("C:\\a.sys", "a");
   machine.AddFolder("C:\\dir");
+  std::string deep = "C:\\dir\\" + std::string(250, 'l') + "\\x.sys";  // 263 characters
   struct Case {
     const char* source;
     const char* destination;
@@ -95,14 +96,12 @@ TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
       {"C:\\a.sys", "C:\\A.SYS", FALSE, ERROR_SHARING_VIOLATION},  // onto itself
       {"C:\\a.sys", "C:\\ro.sys", FALSE, ERROR_ACCESS_DENIED},
       {"C:\\a.sys", "C:\\hidden.sys", FALSE, ERROR_ACCESS_DENIED},
-      {"C:\\a.sys", "C:\\dir\\long\\x.sys", FALSE, ERROR_FILENAME_EXCED_RANGE},
+      {"C:\\a.sys", deep.c_str(), FALSE, ERROR_FILENAME_EXCED_RANGE},
   };
   machine.AddFile("C:\\ro.sys");
   machine.SetAttributes("C:\\ro.sys", FILE_ATTRIBUTE_READONLY);
   machine.AddFile("C:\\hidden.sys");
   machine.SetAttributes("C:\\hidden.sys", FILE_ATTRIBUTE_HIDDEN);
-  std::string deep = "C:\\dir\\" + std::string(250, 'l') + "\\x.sys";  // 263 characters
-  cases[8].destination = deep.c_str();
   for (const Case& c : cases) {
     machine.SetLastErrorValue(0xdeadbeef);
     EXPECT_FALSE(machine.CopyFileA(c.source, c.destination, c.failIfExists)) << c.source;
