@@ -7,6 +7,12 @@
 
 #include "platform/win_types.h"
 
+// The attributes SetFileAttributesA can set; the others it cannot change.
+const DWORD kSettableFileAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 class PlatformLayer {
  public:
   // System information and folders

@@ -4,17 +4,13 @@
 
 namespace {
 
-const DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
-                        FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
 // Clears `which` on a file that has any of them; folders and missing files stay as they are.
 void ClearAttributes(const char* path, DWORD which) {
   DWORD attributes = GetPlatform().GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !(attributes & which))
     return;
-  attributes &= kSettable & ~which;
+  attributes &= kSettableFileAttributes & ~which;
   GetPlatform().SetFileAttributesA(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 

@@ -62,16 +62,13 @@ DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
   return node->attributes;
 }
 
-// Only these attributes can be set; "normal" stands for none of them.
+// "Normal" stands for none of the settable attributes.
 BOOL CSimMachine::SetFileAttributesA(LPCSTR path, DWORD attributes) {
   Record("SetFileAttributesA(" + Text(path) + ", " + Number(attributes) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   Node* node = NodeAt(path);
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
-  const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
-                         FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  DWORD kept = attributes & settable;
+  DWORD kept = attributes & kSettableFileAttributes;
   if (node->folder) kept |= FILE_ATTRIBUTE_DIRECTORY;
   node->attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   return TRUE;

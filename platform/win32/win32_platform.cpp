@@ -58,16 +58,20 @@ void TerminateBuffer(LPSTR buffer, DWORD size, DWORD length) {
   buffer[length < size ? length : size - 1] = '\0';
 }
 
+// For the folder queries a result of size or more means the buffer was too
+// small and holds nothing.
+UINT TerminateFolder(LPSTR buffer, UINT size, UINT length) {
+  TerminateBuffer(buffer, size, length < size ? length : 0);
+  return length;
+}
+
 class CWin32Platform final : public PlatformLayer {
  public:
   constexpr CWin32Platform() = default;
 
   BOOL GetVersionExA(OSVERSIONINFOA* info) override { return ::GetVersionExA(info); }
   UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override {
-    UINT length = ::GetWindowsDirectoryA(buffer, size);
-    // A result of size or more means the buffer was too small and holds nothing.
-    TerminateBuffer(buffer, size, length < size ? length : 0);
-    return length;
+    return TerminateFolder(buffer, size, ::GetWindowsDirectoryA(buffer, size));
   }
   DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override {
     DWORD length = ::GetModuleFileNameA(module, buffer, size);
@@ -75,9 +79,7 @@ class CWin32Platform final : public PlatformLayer {
     return length;
   }
   UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override {
-    UINT length = ::GetSystemDirectoryA(buffer, size);
-    TerminateBuffer(buffer, size, length < size ? length : 0);
-    return length;
+    return TerminateFolder(buffer, size, ::GetSystemDirectoryA(buffer, size));
   }
   BOOL SetCurrentDirectoryA(LPCSTR path) override { return ::SetCurrentDirectoryA(path); }
   void GetSystemInfo(SYSTEM_INFO* info) override { ::GetSystemInfo(info); }
