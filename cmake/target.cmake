@@ -1,12 +1,36 @@
-# setup.exe for 32-bit Windows 95 to 11.
+# setup.exe: the 32-bit file for Windows 95 to 11, or the 64-bit one for
+# 64-bit Windows (XP x64 / Server 2003 on). Same sources; only what the
+# architecture demands differs, below.
 enable_language(RC)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
-# i486: Windows 95 runs on processors without the P6 instructions (cmov) that
-# the toolchain's default would use. No stack protector or fortify: their
-# runtime imports CryptoAPI, which Windows 95 retail lacks.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  # x86-64 has no leading underscore on C symbols.
+  set(SETUP_ENTRY WinMainCRTStartup)
+  # Every x86-64 processor has what the compiler's baseline assumes.
+  set(SETUP_ARCH_FLAGS -march=x86-64)
+  # 64-bit Windows begins at 5.2, and its loader refuses lower versions.
+  set(SETUP_OS_VERSION 5 2)
+  # A 64-bit program may take its full address space randomised.
+  set(SETUP_ARCH_LINK -Wl,--high-entropy-va)
+  # The manifest names the architecture the file is for.
+  set(SETUP_MANIFEST_ARCH amd64)
+else()
+  set(SETUP_ENTRY _WinMainCRTStartup)
+  # i486: Windows 95 runs on processors without the P6 instructions (cmov)
+  # that the toolchain's default would use.
+  set(SETUP_ARCH_FLAGS -march=i486)
+  set(SETUP_OS_VERSION 4 0)
+  set(SETUP_ARCH_LINK)
+  set(SETUP_MANIFEST_ARCH x86)
+endif()
+list(GET SETUP_OS_VERSION 0 SETUP_OS_MAJOR)
+list(GET SETUP_OS_VERSION 1 SETUP_OS_MINOR)
+
+# No stack protector or fortify: their runtime imports CryptoAPI, which
+# Windows 95 retail lacks.
 set(SETUP_TARGET_FLAGS
-  -Os -march=i486 -mtune=generic
+  -Os ${SETUP_ARCH_FLAGS} -mtune=generic
   -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -U_FORTIFY_SOURCE
   -ffunction-sections -fdata-sections
@@ -20,8 +44,9 @@ add_custom_command(
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tools/make_icon.py ${ICON_FILE}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make_icon.py
   COMMENT "Drawing the application icon")
+configure_file(res/setup.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/setup.manifest @ONLY)
 set_source_files_properties(res/setup.rc PROPERTIES
-  OBJECT_DEPENDS "${ICON_FILE};${CMAKE_CURRENT_SOURCE_DIR}/res/setup.manifest")
+  OBJECT_DEPENDS "${ICON_FILE};${CMAKE_CURRENT_BINARY_DIR}/setup.manifest")
 
 add_executable(setup WIN32
   platform/win32/win32_platform.cpp
@@ -30,16 +55,18 @@ add_executable(setup WIN32
 target_include_directories(setup PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(setup PRIVATE -Wall -Wextra ${SETUP_TARGET_FLAGS})
 set_property(SOURCE res/setup.rc APPEND PROPERTY COMPILE_OPTIONS
-  -I${CMAKE_CURRENT_BINARY_DIR} -I${CMAKE_CURRENT_SOURCE_DIR}/res)
+  -I${CMAKE_CURRENT_BINARY_DIR})
 # No C runtime DLL: the program's own runtime sits on kernel32 (see runtime.cpp).
 target_link_options(setup PRIVATE
   -nostdlib -static -mwindows -s
-  -Wl,-e,_WinMainCRTStartup
+  -Wl,-e,${SETUP_ENTRY}
   -Wl,--gc-sections
-  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
-  # Terminal Server aware: on a Remote Desktop host a program without the mark
-  # is given a per-user Windows folder, and the company folder would land
-  # there. ASLR and DEP as well. Windows 95 and NT 4.0 ignore these bits.
-  -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat)
+  -Wl,--major-os-version,${SETUP_OS_MAJOR} -Wl,--minor-os-version,${SETUP_OS_MINOR}
+  -Wl,--major-subsystem-version,${SETUP_OS_MAJOR}
+  -Wl,--minor-subsystem-version,${SETUP_OS_MINOR}
+  # Terminal Server aware: on a Remote Desktop host (NT 4.0 Terminal Server
+  # Edition included) a program without the mark is given a per-user Windows
+  # folder, and the company folder would land there. ASLR and DEP as well,
+  # which Windows 95 and plain NT 4.0 ignore.
+  -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat ${SETUP_ARCH_LINK})
 target_link_libraries(setup PRIVATE setuplogic kernel32 user32 advapi32 gcc)

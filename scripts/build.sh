@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds into build/: "host" (logic + simulated machine + unit tests),
-# "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang), "target" (setup.exe). Default: host target.
+# "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang),
+# "target" (the 32-bit setup.exe), "target64" (the 64-bit setup.exe).
+# Default: host target target64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(host target)
+[ ${#parts[@]} -gt 0 ] || parts=(host target target64)
 jobs=$(nproc 2>/dev/null || echo 2)
 for part in "${parts[@]}"; do
   case $part in
@@ -15,6 +17,8 @@ for part in "${parts[@]}"; do
             -DSETUP_FUZZ=ON >/dev/null ;;
     target) cmake -S "$root" -B "$root/build/target" -DCMAKE_BUILD_TYPE=MinSizeRel \
               -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null ;;
+    target64) cmake -S "$root" -B "$root/build/target64" -DCMAKE_BUILD_TYPE=MinSizeRel \
+                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" >/dev/null ;;
     *) echo "build.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
   cmake --build "$root/build/$part" -j "$jobs" -- --no-print-directory
