@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests on the simulated machine (plain and with
 # ASan/UBSan), static analysis, the fuzz targets for a bounded time, the checks
-# of setup.exe itself and of a signed copy, and the end-to-end tests of
-# setup.exe under Wine.
+# of both setup.exe files and of signed copies, and the end-to-end tests of
+# both under Wine. A machine that cannot execute 32-bit code skips the 32-bit
+# runs, with the reason; --no-32bit makes any machine act so.
 # Installs what it needs when it is missing.
+# Usage: test.sh [--no-32bit]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/deps.sh host target wine checks sign || exit 1
-scripts/build.sh host sanitize target || exit 1
+scripts/build.sh host sanitize target target64 || exit 1
 
-passed=0 failed=0
+passed=0 failed=0 skipped=0
 count_ctest() {  # adds the counts of ctest's closing line
   local line p t
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1)
@@ -41,15 +43,18 @@ count_plain "$log/analyze"
 echo "== Fuzzing (${FUZZ_SECONDS:-30} s a target)"
 scripts/fuzz.sh 2>&1 | tee "$log/fuzz"
 count_plain "$log/fuzz"
-echo "== setup.exe file checks"
-tests/exe/check_exe.sh build/target/setup.exe 2>&1 | tee "$log/exe"
-count_plain "$log/exe"
-echo "== Signing setup.exe"
-tests/exe/sign_test.sh build/target/setup.exe 2>&1 | tee "$log/sign"
-count_plain "$log/sign"
-echo "== setup.exe under Wine"
-tests/wine/run_wine_tests.sh build/target/setup.exe 2>&1 | tee "$log/wine"
-count_plain "$log/wine"
+count_pytest() {  # adds the counts of pytest's closing line
+  local line
+  line=$(grep -E '^=+ .*[0-9]+ (passed|failed|skipped|errors?).* in [0-9.]+s' "$1" | tail -n 1)
+  [ -n "$line" ] || { failed=$((failed + 1)); return; }
+  of() { grep -o -E "[0-9]+ $1" <<<"$line" | cut -d' ' -f1 || true; }
+  passed=$((passed + $(of passed) + 0)) skipped=$((skipped + $(of skipped) + 0))
+  failed=$((failed + $(of failed) + $(of 'errors?') + 0))
+}
+echo "== setup.exe files (32- and 64-bit), signed copies, and both under Wine"
+/usr/bin/python3 -m pytest -p no:cacheprovider -rs tests/exe tests/wine "$@" 2>&1 |
+  tee "$log/pytest"
+count_pytest "$log/pytest"
 
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

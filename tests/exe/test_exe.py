@@ -1,0 +1,138 @@
+"""What Windows' loader needs of setup.exe itself: header, imports, resources.
+
+A missing import stops the program from loading, and Wine cannot show it (its
+DLLs export everything), so the imports are read from the file.
+"""
+import re
+import subprocess
+from pathlib import Path
+
+import pefile
+import pytest
+
+from machine import BUILDS
+
+HERE = Path(__file__).parent
+WINAPI = HERE.parents[2] / "shared/winapi"  # lists of what Windows 95 and NT 4.0 lack
+BUDGET = 24 * 1024
+
+# Per architecture: machine, optional-header magic, the version it asks for,
+# and the marks beyond ASLR, DEP and Terminal Server awareness.
+EXPECTED = {
+    32: dict(machine=0x14C, magic=0x10B, version=(4, 0), marks=0, arch="x86"),
+    # 64-bit Windows begins at 5.2; a 64-bit program can take high-entropy ASLR.
+    64: dict(machine=0x8664, magic=0x20B, version=(5, 2), marks=0x20, arch="amd64"),
+}
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
+
+
+@pytest.fixture(scope="module", params=["as built", "signed"])
+def exe(any_build, signer, request):
+    """The file as built, and a signed copy: signing must keep it loadable."""
+    return any_build.exe if request.param == "as built" else signer.signed(any_build)
+
+
+@pytest.fixture(scope="module")
+def pe(exe):
+    return pefile.PE(str(exe))
+
+
+def imports(pe):
+    """DLL!Function of every import; by ordinal shows as DLL!#N."""
+    found = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        dll = entry.dll.decode().upper().removesuffix(".DLL")
+        for imp in entry.imports:
+            found.append(f"{dll}!{imp.name.decode() if imp.name else '#%d' % imp.ordinal}")
+    return sorted(found)
+
+
+def missing_on_old_windows():
+    names = set()
+    for f in sorted(WINAPI.glob("*missing*.txt")) + [WINAPI / "advapi32-unverified-win95.txt"]:
+        for line in f.read_text().splitlines():
+            word = line.split("#")[0].split()
+            if word and re.match(r"[A-Za-z_]", word[0]):
+                names.add(word[0])
+    return names
+
+
+def test_header(any_build, pe):
+    want = EXPECTED[any_build.bits]
+    header = pe.OPTIONAL_HEADER
+    assert pe.FILE_HEADER.Machine == want["machine"]
+    assert header.Magic == want["magic"]
+    assert header.Subsystem == 2  # GUI
+    for version in ((header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
+                    (header.MajorSubsystemVersion, header.MinorSubsystemVersion)):
+        if any_build.bits == 32:
+            assert version <= want["version"], "Windows 95 and NT 4.0 load up to 4.0"
+        else:
+            assert version == want["version"]
+    marks = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE | want["marks"]
+    assert header.DllCharacteristics & marks == marks, hex(header.DllCharacteristics)
+    # ASLR can move it only with its relocations.
+    assert header.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size > 0
+
+
+def test_imports_only_what_old_windows_exports(pe):
+    found = imports(pe)
+    assert found
+    assert {name.split("!")[0] for name in found} <= {"KERNEL32", "USER32", "ADVAPI32"}
+    allowed = {line for line in (HERE / "allowed_imports.txt").read_text().splitlines()
+               if line and not line.startswith("#")}
+    assert [name for name in found if name not in allowed] == []
+    if WINAPI.is_dir():
+        assert [n for n in found if n.split("!")[1] in missing_on_old_windows()] == []
+    # Bound at run time: Windows 95 may lack the service manager, and setupapi.dll is optional.
+    assert [n for n in found if n.split("!")[1] in ("OpenSCManagerA", "CreateServiceA",
+                                                    "DeleteService")] == []
+    assert not any(b"setupapi" in e.dll.lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
+
+
+def resource(pe, kind, ident):
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id == kind:
+            for named in entry.directory.entries:
+                if named.id == ident:
+                    data = named.directory.entries[0].data.struct
+                    return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def test_resources(any_build, pe):
+    group = resource(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"], 101)
+    assert group is not None, "no icon group 101"
+    count = int.from_bytes(group[4:6], "little")
+    width, height, colours = group[6], group[7], group[8]
+    assert (count, width, height, colours) == (1, 32, 32, 16)
+    strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
+               for table in info.StringTable for k, v in table.entries.items()}
+    assert strings.get("ProductName") and strings.get("FileVersion")
+    manifest = resource(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"], 1).decode()
+    assert 'level="requireAdministrator"' in manifest
+    # XP SP2 and unpatched XP are touchy about more than one namespace there.
+    assert re.findall(r"<trustInfo[^>]*>", manifest) == [
+        '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">']
+    assert f'processorArchitecture="{EXPECTED[any_build.bits]["arch"]}"' in manifest
+
+
+def test_size(exe):
+    size = exe.stat().st_size
+    print(f"{exe}: {size} bytes")
+    assert size <= BUDGET
+
+
+# Instructions the i486 lacks: Pentium (cmpxchg8b, rdtsc, cpuid on most 486s),
+# P6 (cmov, fcmov, fcomi), MMX and SSE registers.
+NOT_I486 = re.compile(r"\t(cmov|fcmov|f[u]?comip?|cmpxchg8b|rdtsc|cpuid|sysenter)|%x?mm[0-9]")
+
+
+def i486_violations(exe):
+    listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", str(exe)],
+                             capture_output=True, text=True, check=True).stdout
+    return [line.strip() for line in listing.splitlines() if NOT_I486.search(line)]
+
+
+def test_32bit_file_runs_on_an_i486():
+    assert i486_violations(BUILDS["x86"].exe) == []
