@@ -4,27 +4,40 @@
 
 namespace {
 
-// Clears `which` on a file that has any of them; folders and missing files stay as they are.
-void ClearAttributes(const char* path, DWORD which) {
+// Clears `which` on a file that has any of them, and gives back the
+// attributes to restore should the operation that follows fail; zero when
+// nothing was changed (folders and missing files stay as they are).
+DWORD ClearAttributes(const char* path, DWORD which) {
   DWORD attributes = GetPlatform().GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !(attributes & which))
-    return;
-  attributes &= kSettableFileAttributes & ~which;
-  GetPlatform().SetFileAttributesA(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+    return 0;
+  DWORD kept = attributes & kSettableFileAttributes & ~which;
+  if (!GetPlatform().SetFileAttributesA(path, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return 0;
+  return attributes & kSettableFileAttributes;
+}
+
+// A copy or delete that failed leaves the file as it found it.
+void RestoreAttributes(const char* path, DWORD saved) {
+  if (saved) GetPlatform().SetFileAttributesA(path, saved);
 }
 
 }  // namespace
 
 bool CopyOverwriting(const char* source, const char* destination) {
-  ClearAttributes(destination,
-                  FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (!GetPlatform().CopyFileA(source, destination, FALSE)) return false;
+  DWORD saved = ClearAttributes(
+      destination, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (!GetPlatform().CopyFileA(source, destination, FALSE)) {
+    RestoreAttributes(destination, saved);
+    return false;
+  }
   ClearAttributes(destination, FILE_ATTRIBUTE_READONLY);
   return true;
 }
 
 bool DeleteInstalledFile(const char* path) {
-  ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
-  return GetPlatform().DeleteFileA(path) != FALSE;
+  DWORD saved = ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
+  if (GetPlatform().DeleteFileA(path)) return true;
+  RestoreAttributes(path, saved);
+  return false;
 }

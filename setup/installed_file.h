@@ -7,11 +7,13 @@
 // read-only or hidden file and gives the copy the source's attributes, and
 // every file on a CD is read-only: a destination that is read-only, hidden or
 // system loses those attributes first, and the copy loses a read-only
-// attribute it took from its source. False when the copy failed.
+// attribute it took from its source. False when the copy failed; the
+// destination then keeps the attributes it had.
 bool CopyOverwriting(const char* source, const char* destination);
 
 // Deletes `path`, read-only or not (DeleteFileA refuses a read-only file).
-// False when it stays, for example because a loaded driver holds it.
+// False when it stays, for example because a loaded driver holds it, with the
+// attributes it had.
 bool DeleteInstalledFile(const char* path);
 
 #endif  // SETUP_INSTALLED_FILE_H

@@ -9,8 +9,10 @@ using sim::Number;
 using sim::Text;
 
 // Windows' CopyFile: the new file takes the source's attributes; onto an
-// existing read-only or hidden file it fails with ERROR_ACCESS_DENIED; a file
-// copied onto itself is refused (it is open for reading and writing at once).
+// existing read-only or hidden file it fails with ERROR_ACCESS_DENIED, and so
+// onto a system file (it creates the destination as CreateFile with
+// CREATE_ALWAYS does, which refuses hidden and system files); a file copied
+// onto itself is refused (it is open for reading and writing at once).
 BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) {
   Record("CopyFileA(" + Text(source) + ", " + Text(destination) + ", " + Number(failIfExists) +
          ")");
@@ -27,7 +29,8 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
     if (existing->folder) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (existing == from || existing->locked) return Fail(ERROR_SHARING_VIOLATION);
-    if (existing->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
+    if (existing->attributes &
+        (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
       return Fail(ERROR_ACCESS_DENIED);
   }
   std::string content = from->content;

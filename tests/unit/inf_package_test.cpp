@@ -144,7 +144,8 @@ TEST_F(InfPackageTest, ExistingCopiesAreOverwrittenWhateverTheirAttributes) {
        "C:\\setup\\vesk1.sys"},
       {"C:\\WINDOWS\\Inf\\vesk1.inf", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
        "C:\\setup\\vesk1.inf"},
-      {kCompany + "\\vesk1.inf", FILE_ATTRIBUTE_ARCHIVE, "C:\\setup\\vesk1.inf"},
+      {kCompany + "\\vesk1.inf", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE,
+       "C:\\setup\\vesk1.inf"},
   };
   for (const Destination& d : destinations) {
     machine.AddFile(d.path, "old");
@@ -161,6 +162,14 @@ TEST_F(InfPackageTest, ExistingCopiesAreOverwrittenWhateverTheirAttributes) {
     }
   }
   for (const std::string& box : Boxes()) EXPECT_EQ(box.find("Copy file fail"), std::string::npos);
+  // A copy that fails (here the source is gone) leaves the destination's attributes as they were.
+  machine.RemovePath("C:\\setup\\vesk1.sys");
+  for (const Destination& d : destinations) machine.SetAttributes(d.path, d.attributes);
+  EXPECT_EQ(Run(), 0);
+  for (const Destination& d : destinations)
+    EXPECT_EQ(machine.Attributes(d.path),
+              d.source == std::string("C:\\setup\\vesk1.sys") ? d.attributes : FILE_ATTRIBUTE_ARCHIVE)
+        << d.path;
 }
 
 // FindFirstFileA matches 8.3 names too: vesk1.info is VESK1~1.INF, and

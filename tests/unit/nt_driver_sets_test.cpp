@@ -176,9 +176,13 @@ TEST_F(NtDriverSetsTest, RemoveDeletesServicesAndFiles) {
 TEST_F(NtDriverSetsTest, RemoveOfRunningServicesMarksThemAndKeepsLoadedFiles) {
   EXPECT_EQ(Run(), 1);
   machine.LockFile(std::string(kWinnt) + "windrvr.sys");  // the driver is loaded
+  machine.SetAttributes(std::string(kWinnt) + "windrvr.sys", FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(Run("setup.exe -UNINSTALL"), 1);
   EXPECT_TRUE(machine.LogOf("ControlService").empty());  // not stopped first
   EXPECT_TRUE(machine.FileExists(std::string(kWinnt) + "windrvr.sys"));
+  // The file that stays keeps its attributes.
+  EXPECT_EQ(machine.Attributes(std::string(kWinnt) + "windrvr.sys"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(machine.FileExists(std::string(kWinnt) + "wdusbd.sys"));
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }

@@ -96,12 +96,15 @@ TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
       {"C:\\a.sys", "C:\\A.SYS", FALSE, ERROR_SHARING_VIOLATION},  // onto itself
       {"C:\\a.sys", "C:\\ro.sys", FALSE, ERROR_ACCESS_DENIED},
       {"C:\\a.sys", "C:\\hidden.sys", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\a.sys", "C:\\system.sys", FALSE, ERROR_ACCESS_DENIED},
       {"C:\\a.sys", deep.c_str(), FALSE, ERROR_FILENAME_EXCED_RANGE},
   };
   machine.AddFile("C:\\ro.sys");
   machine.SetAttributes("C:\\ro.sys", FILE_ATTRIBUTE_READONLY);
   machine.AddFile("C:\\hidden.sys");
   machine.SetAttributes("C:\\hidden.sys", FILE_ATTRIBUTE_HIDDEN);
+  machine.AddFile("C:\\system.sys");
+  machine.SetAttributes("C:\\system.sys", FILE_ATTRIBUTE_SYSTEM);
   for (const Case& c : cases) {
     machine.SetLastErrorValue(0xdeadbeef);
     EXPECT_FALSE(machine.CopyFileA(c.source, c.destination, c.failIfExists)) << c.source;
