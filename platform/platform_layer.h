@@ -32,6 +32,12 @@ class PlatformLayer {
   virtual BOOL IsDBCSLeadByte(BYTE value) = 0;
   virtual int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) = 0;
 
+  // Named mutexes: one setup at a time
+  virtual HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) = 0;
+  virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
+  virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
+  virtual BOOL CloseHandle(HANDLE handle) = 0;
+
   // Files
   virtual BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) = 0;
   virtual BOOL DeleteFileA(LPCSTR path) = 0;

@@ -3,6 +3,7 @@
 #include "infpkg/inf_package.h"
 #include "ntdrivers/nt_driver_sets.h"
 #include "setup/setup_context.h"
+#include "setup/setup_lock.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ extern "C" LPSTR SkipProgramName(LPSTR commandLine) {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  // Before anything changes on the machine; given back when the route has ended.
+  CSetupLock lock;
   if (InitSetup(commandLine) == -1) {
     SetupMessageBox(nullptr, "Setup failed to initialize.\nPlease check OS for compatibility.",
                     "setup", MB_OK);

@@ -203,6 +203,8 @@ void CSimMachine::SetProgramPath(const std::string& path) {
 }
 
 void CSimMachine::Restart() {
+  m_mutexes.clear();
+  m_mutexHandles.clear();
   m_serviceHandles.clear();
   m_keyHandles.clear();
   m_finds.clear();

@@ -111,6 +111,10 @@ class CSimMachine final : public PlatformLayer {
     m_writeFaults[valueName] = error;
   }
   void SetLastErrorValue(DWORD error) { m_nLastError = error; }
+  // Another process holds the named mutex. When this one waits for it, the
+  // other finishes and releases it, or, abandoned, dies holding it.
+  void HoldMutex(const std::string& name, bool abandoned = false);
+  void RefuseMutexes(DWORD error = ERROR_ACCESS_DENIED) { m_nMutexRefusal = error; }
 
   // ---- Observation
   const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
@@ -121,6 +125,9 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenFindHandles() const { return m_finds.size(); }
   size_t OpenServiceHandles() const;
   size_t OpenKeyHandles() const { return m_keyHandles.size(); }
+  size_t OpenMutexHandles() const { return m_mutexHandles.size(); }
+  // Whether this process owns the named mutex now.
+  bool OwnsMutex(const std::string& name) const;
   int SystemInfoCalls() const { return m_nSystemInfoCalls; }
 
   // ---- Service database and registry
@@ -144,6 +151,10 @@ class CSimMachine final : public PlatformLayer {
   DWORD GetLastError() override { return m_nLastError; }
   BOOL IsDBCSLeadByte(BYTE value) override;
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+  HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override;
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
+  BOOL ReleaseMutex(HANDLE mutex) override;
+  BOOL CloseHandle(HANDLE handle) override;
   BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override;
   BOOL DeleteFileA(LPCSTR path) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
@@ -205,6 +216,10 @@ class CSimMachine final : public PlatformLayer {
   struct ServiceHandle {
     int manager;  // the manager's number (1 for the first opened), 0 for a service
     std::string serviceKey;
+  };
+  struct Mutex {
+    enum Holder { kNobody, kThisProcess, kOther, kOtherDying } holder = kNobody;
+    int count = 0;  // this process's waits not yet released: ownership is recursive
   };
   struct RegKey {
     std::string path;
@@ -276,6 +291,12 @@ class CSimMachine final : public PlatformLayer {
   uintptr_t m_nNextKeyHandle = 0x3000;
   LONG m_nRegCreateRefusal = 0;
   std::map<std::string, LONG> m_writeFaults;  // by value name
+
+  // Named mutexes (names are case-sensitive)
+  std::map<std::string, Mutex> m_mutexes;
+  std::map<uintptr_t, std::string> m_mutexHandles;
+  uintptr_t m_nNextMutexHandle = 0x4000;
+  DWORD m_nMutexRefusal = 0;
 
   // Observation
   std::vector<MessageBoxCall> m_messageBoxes;

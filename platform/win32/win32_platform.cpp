@@ -104,6 +104,15 @@ class CWin32Platform final : public PlatformLayer {
     return ::MessageBoxA(owner, text, caption, type);
   }
 
+  HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override {
+    return ::CreateMutexA(security, initialOwner, name);
+  }
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+    return ::WaitForSingleObject(handle, milliseconds);
+  }
+  BOOL ReleaseMutex(HANDLE mutex) override { return ::ReleaseMutex(mutex); }
+  BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+
   BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override {
     return ::CopyFileA(source, destination, failIfExists);
   }

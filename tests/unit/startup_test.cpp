@@ -1,4 +1,7 @@
 // Start-up: the setup state, switches, silent mode and the choice of route.
+#include <ctype.h>
+#include <stdint.h>
+
 #include <gtest/gtest.h>
 
 #include "sim_process.h"
@@ -281,6 +284,96 @@ TEST_F(StartupTest, DoubleByteWindowsFolder) {
   AddPackage("vesk1");
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(machine.FileExists(windows + "\\Application Data\\Velmoran\\vesk1.inf"));
+}
+
+
+// One setup at a time: the lock is taken before anything changes on the
+// machine, held through the route, given back at the end; where it cannot be
+// had the setup runs as it would without it.
+struct LockCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  std::vector<std::string> calls;  // the mutex calls, in order
+};
+
+void PrintTo(const LockCase& c, std::ostream* out) { *out << c.name; }
+
+class SetupLockTest : public StartupTest, public ::testing::WithParamInterface<LockCase> {};
+
+const char kTakeSession[] = "CreateMutexA(null, 0, \"Velmoran.Vesk.Setup\")";
+const char kTakeGlobal[] = "CreateMutexA(null, 0, \"Global\\Velmoran.Vesk.Setup\")";
+
+TEST_P(SetupLockTest, HeldForTheWholeRun) {
+  const LockCase& c = GetParam();
+  AddPackage("vesk1");
+  c.prepare(machine);
+  EXPECT_EQ(Run(), 0);
+  std::vector<std::string> calls;
+  size_t lastTake = 0, firstGive = SIZE_MAX, firstChange = SIZE_MAX, lastWork = 0;
+  for (size_t i = 0; i < machine.Log().size(); ++i) {
+    const std::string& call = machine.Log()[i];
+    auto is = [&call](const char* function) { return call.rfind(function, 0) == 0; };
+    if (is("CreateMutexA") || is("WaitForSingleObject") || is("ReleaseMutex") || is("CloseHandle"))
+      calls.push_back(call);
+    if (is("CreateMutexA") || is("WaitForSingleObject")) lastTake = i;
+    if (is("ReleaseMutex") && firstGive == SIZE_MAX) firstGive = i;
+    if (is("CreateDirectoryA") && firstChange == SIZE_MAX) firstChange = i;
+    if (is("SetupCopyOEMInfA") || is("MessageBoxA")) lastWork = i;
+  }
+  EXPECT_EQ(calls, c.calls);
+  // Taken before the first folder is made, given back after the last registration.
+  EXPECT_LT(lastTake, firstChange);
+  if (firstGive != SIZE_MAX) {
+    EXPECT_GT(firstGive, lastWork);
+  }
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  EXPECT_EQ(machine.OpenMutexHandles(), 0u);
+  EXPECT_FALSE(machine.OwnsMutex("Velmoran.Vesk.Setup"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetupLockTest,
+    ::testing::Values(
+        // XP's console session is session 0, where both names are one mutex: owned twice.
+        LockCase{"free", [](CSimMachine&) {},
+                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
+                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+        // Another setup holds it: this one waits until it has finished.
+        LockCase{"held by another setup",
+                 [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup"); },
+                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
+                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+        // A setup killed while holding it: WAIT_ABANDONED, and the lock is this one's.
+        LockCase{"abandoned",
+                 [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup", true); },
+                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
+                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+        // No mutex at all: the setup runs unguarded, as it always did.
+        LockCase{"uncreatable", [](CSimMachine& m) { m.RefuseMutexes(); },
+                 {kTakeSession, kTakeGlobal}},
+        // Windows 98 knows no "Global\" names: the plain one alone.
+        LockCase{"Windows 98", [](CSimMachine& m) { m.SetWin98(); },
+                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
+                  "ReleaseMutex(16384)", "CloseHandle(16384)"}}),
+    [](const ::testing::TestParamInfo<LockCase>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
+
+// NT 4.0 refuses the "Global\" name too; its route is guarded by the plain one.
+TEST_F(StartupTest, Nt4IsGuardedByThePlainNameAlone) {
+  machine.SetNt4();
+  machine.AddFile("C:\\setup\\windrvr.sys", "driver");
+  machine.AddFile("C:\\setup\\wdusbd.sys", "driver");
+  machine.HoldMutex("Velmoran.Vesk.Setup");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(machine.LogOf("ReleaseMutex"), std::vector<std::string>{"ReleaseMutex(16384)"});
+  EXPECT_EQ(machine.OpenMutexHandles(), 0u);
 }
 
 }  // namespace
