@@ -215,11 +215,33 @@ constinit CWin32Platform g_win32Platform;
 
 }  // namespace
 
+// Libraries that Windows itself loads by name while the program runs: creating
+// a window (MessageBoxA does) pulls in uxtheme.dll from Vista on, and
+// uxtheme.dll pulls in dwmapi.dll on 7 without KB2533623. Loaded first from
+// the system folder, they are found already loaded when Windows asks for them
+// by name. Where one does not exist (2000 and older, 9x) the load just fails.
+static void PreloadSystemLibraries() {
+  static const char* const kLibraries[] = {"dwmapi.dll", "uxtheme.dll"};
+  char path[MAX_PATH + 16];  // the folder and the longest name with its "\\"
+  UINT folder = ::GetSystemDirectoryA(path, MAX_PATH);
+  if (folder == 0 || folder >= MAX_PATH) return;
+  for (const char* name : kLibraries) {
+    char* end = path + folder;
+    *end++ = '\\';
+    while ((*end++ = *name++) != '\0') {
+    }
+    // Their own dependencies then come from the system folder too.
+    ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+}
+
 // setup.exe runs elevated from folders that others may write: no library may
 // come from there, nor from the current folder. Where kernel32 has them (both
 // are newer than Windows 95 and NT 4.0, so they are looked up), the search is
-// cut down to the system folder (Windows 8, or Vista/7 with KB2533623), or at
-// least the current folder is dropped from it (XP SP1 and later).
+// cut down to the system folder (Windows 8, or Vista/7 with KB2533623). Else
+// the current folder is dropped from it (XP SP1 and later), but the program's
+// own folder stays first: the libraries Windows loads by name on its own are
+// loaded from the system folder beforehand.
 void RestrictLibrarySearch() {
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
   if (!kernel) return;
@@ -235,6 +257,7 @@ void RestrictLibrarySearch() {
   auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
       reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDllDirectoryA")));
   if (setDirectory) setDirectory("");
+  PreloadSystemLibraries();
 }
 
 PlatformLayer& GetPlatform() { return g_win32Platform; }

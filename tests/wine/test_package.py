@@ -158,24 +158,46 @@ extern "C" __declspec(dllexport) BOOL WINAPI SetupCopyOEMInfA(LPCSTR, LPCSTR, DW
 
 @pytest.fixture(scope="module")
 def planted_dll(machine):
-    """A setupapi.dll of our own: loading it leaves a marker file beside it,
-    and its SetupCopyOEMInfA answers success and registers nothing."""
+    """A library of our own: loading it leaves a marker file beside it, and
+    its SetupCopyOEMInfA answers success and registers nothing."""
     source = machine.tmp / "planted.cpp"
     source.write_text(PLANTED)
-    dll = machine.tmp / "setupapi.dll"
+    dll = machine.tmp / "planted.dll"
     kill_at = ["-Wl,--kill-at"] if machine.build.bits == 32 else []
     subprocess.run([machine.build.compiler, "-shared", "-Os", "-s", "-static", *kill_at,
                     "-o", str(dll), str(source)], check=True)
     return dll
 
 
-@pytest.mark.parametrize("version", ["winxp", "win2k"])
-def test_planted_setupapi_is_not_loaded(case, planted_dll, version):
+def without_default_dll_directories(program):
+    """The program as on a Windows whose kernel32 lacks SetDefaultDllDirectories
+    (XP, 2000, Vista and 7 without KB2533623): the name it looks up is changed."""
+    data = program.read_bytes()
+    assert data.count(b"SetDefaultDllDirectories\0") == 1
+    program.write_bytes(data.replace(b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectoriez\0"))
+
+
+# (library planted beside the program, Windows version, kernel32 without SetDefaultDllDirectories)
+PLANTED_CASES = [
+    # Loaded by the program itself: by its full system path on the NT family.
+    ("setupapi.dll", "winxp", False),
+    ("setupapi.dll", "win2k", False),
+    # Loaded by Windows on its own, by name, when the message box makes a window.
+    ("uxtheme.dll", "winxp", True),
+]
+
+
+@pytest.mark.parametrize("library,version,old_kernel", PLANTED_CASES,
+                         ids=[f"{c[0]} as {c[1]}{' without default directories' if c[2] else ''}"
+                              for c in PLANTED_CASES])
+def test_planted_library_is_not_loaded(case, planted_dll, library, version, old_kernel):
     case.version(version)
     sample_package(case.dir, "vesk1")
-    (case.dir / "setupapi.dll").write_bytes(planted_dll.read_bytes())
-    # Native first, as Windows XP and 2000 do: there setupapi is not a known DLL.
-    run = case.run(overrides="setupapi=n,b")
+    (case.dir / library).write_bytes(planted_dll.read_bytes())
+    if old_kernel:
+        without_default_dll_directories(case.program)
+    # Native first, as Windows XP and 2000 do for libraries that are not known DLLs.
+    run = case.run(overrides=f"{library.removesuffix('.dll')}=n,b")
     assert (run.code, run.boxes) == (0, [success("vesk1.inf")])
     assert not (case.dir / "planted-ran.txt").exists()
     assert case.machine.registered(case.dir / "vesk1.inf")
