@@ -1,14 +1,22 @@
 """scripts/sign.sh on both files, with a throwaway certificate made here."""
+import re
 import shutil
 
 from machine import sample_package
 from test_package import success
 
 
-def test_signature_verifies(any_build, signer):
+def test_sha1_signature_with_a_nested_sha256_one(any_build, signer):
+    """XP and Vista read the first signature and validate only a SHA-1 file
+    digest; 7 and later read the nested SHA-256 one."""
     verify = signer.verify(signer.signed(any_build))
-    assert "Signature verification: ok" in verify.stdout, verify.stdout + verify.stderr
-    assert "Message digest algorithm  : SHA256" in verify.stdout
+    out = verify.stdout + verify.stderr
+    signatures = [block for block in out.split("Signature Index: ")[1:]]
+    digests = [re.search(r"Message digest algorithm  : (\w+)", b).group(1) for b in signatures]
+    assert digests == ["SHA1", "SHA256"], out
+    assert signatures[0].startswith("0  (Primary Signature)")
+    assert all("Signature verification: ok" in b for b in signatures), out
+    assert "Number of verified signatures: 2" in out
 
 
 def test_wrong_password_is_refused(any_build, signer, tmp_path):
