@@ -51,7 +51,7 @@ def main():
               f"{imports(build.exe, objdump)} imports (no C runtime DLL)")
         print(f"baseline (mingw CRT, msvcrt.dll): {baseline.stat().st_size} bytes, "
               f"{imports(baseline, objdump)} imports")
-        machine = Machine(build, make_template(build, work)[0])
+        machine = Machine(build, make_template(build, work))
         try:
             print(f"{'packages':>8} {'setup_s':>12} {'baseline_s':>12} {'ratio':>8} "
                   f"{'setup_ms/package':>16}")

@@ -47,7 +47,7 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="vesk-demo-") as work:
         print("Starting a fresh Wine prefix...")
-        machine = Machine(build, make_template(build, work)[0])
+        machine = Machine(build, make_template(build, work))
         try:
             disk = machine.tmp / "disk"
             disk.mkdir()

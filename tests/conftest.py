@@ -55,7 +55,7 @@ def templates():
 
     def get(build):
         if build.name not in made:
-            made[build.name] = make_template(build, where)[0]
+            made[build.name] = make_template(build, where)
         return made[build.name]
     yield get
     shutil.rmtree(where, ignore_errors=True)

@@ -302,6 +302,11 @@ class SetupLockTest : public StartupTest, public ::testing::WithParamInterface<L
 
 const char kTakeSession[] = "CreateMutexA(null, 0, \"Velmoran.Vesk.Setup\")";
 const char kTakeGlobal[] = "CreateMutexA(null, 0, \"Global\\Velmoran.Vesk.Setup\")";
+const std::vector<std::string> kBothTakenAndGiven = {
+    kTakeSession,          "WaitForSingleObject(16384, 4294967295)",
+    kTakeGlobal,           "WaitForSingleObject(16385, 4294967295)",
+    "ReleaseMutex(16385)", "CloseHandle(16385)",
+    "ReleaseMutex(16384)", "CloseHandle(16384)"};
 
 TEST_P(SetupLockTest, HeldForTheWholeRun) {
   const LockCase& c = GetParam();
@@ -336,21 +341,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // XP's console session is session 0, where both names are one mutex: owned twice.
         LockCase{"free", [](CSimMachine&) {},
-                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
-                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
-                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+                 kBothTakenAndGiven},
         // Another setup holds it: this one waits until it has finished.
         LockCase{"held by another setup",
                  [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup"); },
-                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
-                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
-                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+                 kBothTakenAndGiven},
         // A setup killed while holding it: WAIT_ABANDONED, and the lock is this one's.
         LockCase{"abandoned",
                  [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup", true); },
-                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
-                  "WaitForSingleObject(16385, 4294967295)", "ReleaseMutex(16385)",
-                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+                 kBothTakenAndGiven},
         // No mutex at all: the setup runs unguarded, as it always did.
         LockCase{"uncreatable", [](CSimMachine& m) { m.RefuseMutexes(); },
                  {kTakeSession, kTakeGlobal}},

@@ -10,7 +10,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -245,14 +244,18 @@ def make_template(build, where):
     prefix = Path(where) / f"template-{build.name}"
     env = dict(os.environ, **wine_environment(build, prefix))
     env.pop("DISPLAY", None)
-    started = time.monotonic()
-    call([build.loader, "wineboot", "-i"], env, check=True)
+    # Its exit code is not the measure: a 64-bit prefix also sets up 32-bit
+    # parts, which a machine without 32-bit code cannot run.
+    booted = call([build.loader, "wineboot", "-i"], env)
     call([build.loader, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
           "/d", RELAY, "/f"], env, check=True)
     # Written back to the registry files only when the server ends.
     call(["wineserver", "-k"], env)
     call(["wineserver", "-w"], env)
-    return prefix, time.monotonic() - started
+    if not (prefix / "system.reg").is_file():
+        raise RuntimeError(f"wineboot made no prefix for the {build.name} build "
+                           f"(exit {booted.returncode})")
+    return prefix
 
 
 def sample_package(folder, name, *options):
