@@ -24,18 +24,19 @@ HANDLE CSimMachine::CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwne
   if (namespaces && (object.compare(0, 7, "Global\\") == 0 || object.compare(0, 6, "Local\\") == 0))
     object.erase(0, object.find('\\') + 1);
   if (object.find('\\') != std::string::npos)
-    return Fail(namespaces || m_version.dwPlatformId == VER_PLATFORM_WIN32_NT ? ERROR_PATH_NOT_FOUND
-                                                                             : ERROR_INVALID_NAME),
+    return Fail(m_version.dwPlatformId == VER_PLATFORM_WIN32_NT ? ERROR_PATH_NOT_FOUND
+                                                                : ERROR_INVALID_NAME),
            nullptr;
   if (m_nMutexRefusal) return Fail(m_nMutexRefusal), nullptr;
   // Global\X and X are one object in session 0, the session of this simulated
   // process (the console session up to XP, services always).
-  std::string key = name ? object : "";
-  bool existed = !key.empty() && m_mutexes.count(key);
+  uintptr_t handle = m_nNextMutexHandle++;
+  // An unnamed mutex is an object of its own, under a key no name can have.
+  std::string key = name ? object : "\\unnamed " + Number(handle);
+  bool existed = m_mutexes.count(key) > 0;
   Mutex& mutex = m_mutexes[key];
   if (initialOwner && mutex.holder == Mutex::kNobody) mutex.holder = Mutex::kThisProcess;
   if (initialOwner && mutex.holder == Mutex::kThisProcess) ++mutex.count;
-  uintptr_t handle = m_nNextMutexHandle++;
   m_mutexHandles[handle] = key;
   m_nLastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
   return reinterpret_cast<HANDLE>(handle);
