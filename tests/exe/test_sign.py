@@ -3,7 +3,7 @@ import re
 import shutil
 
 from machine import sample_package
-from test_package import success
+from expect import success
 
 
 def test_sha1_signature_with_a_nested_sha256_one(any_build, signer):

@@ -6,7 +6,7 @@ reaches setup.exe as 0x83 0x5C, 設定表.exe ends in 0x95 0x5C, ピ is 0x83 0x7
 import pytest
 
 from machine import sample_package
-from test_package import copy_fail, success
+from expect import copy_fail, success
 
 MACHINE = {"env": {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}}
 

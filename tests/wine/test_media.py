@@ -10,8 +10,7 @@ import os
 import stat
 
 from machine import dummy_drivers, sample_package
-from nt4 import expect_no_service, expect_service, same
-from test_package import success
+from expect import expect_no_service, expect_service, same, success
 
 MACHINE = {"unprivileged": True}
 

@@ -4,7 +4,7 @@ import os
 import pytest
 
 from machine import dummy_drivers
-from nt4 import expect_no_service, expect_service, same
+from expect import expect_no_service, expect_service, same
 
 
 def test_two_processors_install_and_remove_tolv(case):

@@ -1,6 +1,6 @@
 """The NT 4.0 route on one processor: WinDriver and Wdusbd."""
 from machine import dummy_drivers
-from nt4 import expect_no_service, expect_service, same
+from expect import expect_no_service, expect_service, same
 
 # Wine counts processors from /sys/devices/system/cpu/online: a "0" is mounted there.
 MACHINE = {"one_cpu": True}

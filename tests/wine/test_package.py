@@ -3,17 +3,8 @@ import subprocess
 
 import pytest
 
+from expect import INIT_FAIL, copy_fail, success
 from machine import sample_package
-
-INIT_FAIL = "setup: Setup failed to initialize.\\nPlease check OS for compatibility."
-
-
-def success(name):
-    return f"setup: Driver included in {name} has successfully installed."
-
-
-def copy_fail(name):
-    return f"setup: Copy file fail: {name}"
 
 
 @pytest.mark.parametrize("version", ["winxp", "win2k", "win10"])

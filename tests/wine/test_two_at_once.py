@@ -7,8 +7,7 @@ import os
 import pytest
 
 from machine import dummy_drivers, sample_package
-from nt4 import expect_service
-from test_package import success
+from expect import expect_service, success
 
 LARGE = 96 * 1024 * 1024
 TRIALS = 3

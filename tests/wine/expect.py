@@ -1,4 +1,14 @@
-"""Checks of the NT 4.0 route's services, shared by its test modules."""
+"""What the end-to-end tests expect: message box texts, service keys, files."""
+
+INIT_FAIL = "setup: Setup failed to initialize.\\nPlease check OS for compatibility."
+
+
+def success(name):
+    return f"setup: Driver included in {name} has successfully installed."
+
+
+def copy_fail(name):
+    return f"setup: Copy file fail: {name}"
 
 
 def expect_service(machine, name, base):
