@@ -4,7 +4,6 @@ package in a fresh prefix and reports what it did. scripts/demo.sh builds first.
 Usage: demo.py [--windows VERSION] [--build x86|x64] [-- SETUP-ARGUMENTS...]
 """
 import argparse
-import subprocess
 import sys
 import tempfile
 from pathlib import Path
