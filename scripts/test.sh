@@ -28,6 +28,14 @@ count_plain() {  # adds the counts of an "N passed, N failed" line
   passed=$((passed + $(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")))
   failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
 }
+count_pytest() {  # adds the counts of pytest's closing line
+  local line
+  line=$(grep -E '^=+ .*[0-9]+ (passed|failed|skipped|errors?).* in [0-9.]+s' "$1" | tail -n 1)
+  [ -n "$line" ] || { failed=$((failed + 1)); return; }
+  of() { grep -o -E "[0-9]+ $1" <<<"$line" | cut -d' ' -f1 || true; }
+  passed=$((passed + $(of passed) + 0)) skipped=$((skipped + $(of skipped) + 0))
+  failed=$((failed + $(of failed) + $(of 'errors?') + 0))
+}
 log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
 
@@ -43,14 +51,6 @@ count_plain "$log/analyze"
 echo "== Fuzzing (${FUZZ_SECONDS:-30} s a target)"
 scripts/fuzz.sh 2>&1 | tee "$log/fuzz"
 count_plain "$log/fuzz"
-count_pytest() {  # adds the counts of pytest's closing line
-  local line
-  line=$(grep -E '^=+ .*[0-9]+ (passed|failed|skipped|errors?).* in [0-9.]+s' "$1" | tail -n 1)
-  [ -n "$line" ] || { failed=$((failed + 1)); return; }
-  of() { grep -o -E "[0-9]+ $1" <<<"$line" | cut -d' ' -f1 || true; }
-  passed=$((passed + $(of passed) + 0)) skipped=$((skipped + $(of skipped) + 0))
-  failed=$((failed + $(of failed) + $(of 'errors?') + 0))
-}
 echo "== setup.exe files (32- and 64-bit), signed copies, and both under Wine"
 /usr/bin/python3 -m pytest -p no:cacheprovider -rs tests/exe tests/wine "$@" 2>&1 |
   tee "$log/pytest"
