@@ -104,7 +104,10 @@ class Machine:
         shutil.copytree(template, self.prefix, symlinks=True,
                         ignore=lambda folder, names: ["wineserver"] if folder == str(template) else [])
         self.user = user
-        self.one_cpu = one_cpu
+        self.one_cpu = None
+        if one_cpu:
+            self.one_cpu = self.tmp / "one-cpu"
+            self.one_cpu.write_text("0\n")
         self.env = dict(os.environ)
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             self.env.pop(name, None)  # MessageBoxA then returns at once
@@ -125,43 +128,37 @@ class Machine:
         self.server("-p")
 
     # -- processes
-    def command(self, args):
-        """The command line that runs `args` on this machine."""
+    def command(self, args, env):
+        """The command line that runs `args` on this machine with `env`."""
         if self.user:
             args = ["runuser", "-u", self.user, "--", "env",
-                    *[f"{k}={self.env[k]}" for k in ("HOME", "WINEPREFIX", "WINEARCH", "WINELOADER",
-                                                     "WINEDEBUG", "WINEDLLOVERRIDES") if k in self.env],
+                    *[f"{k}={env[k]}" for k in ("HOME", "WINEPREFIX", "WINEARCH", "WINELOADER",
+                                                "WINEDEBUG", "WINEDLLOVERRIDES") if k in env],
                     *args]
         if self.one_cpu:
-            one = self.tmp / "one-cpu"
-            one.write_text("0\n")
-            args = ["unshare", "-m", "sh", "-c",
-                    f'mount --bind "{one}" /sys/devices/system/cpu/online && exec "$@"', "sh", *args]
+            args = ["unshare", "-m", "sh", "-c", f'mount --bind "{self.one_cpu}" '
+                    '/sys/devices/system/cpu/online && exec "$@"', "sh", *args]
         return args
 
     def wine(self, *args, check=False, cwd=None):
         """Runs a Wine tool (reg, sc, cmd...) or a program; returns the completed process."""
-        return call(self.command([self.build.loader, *args]), self.env, check, cwd)
+        return call(self.command([self.build.loader, *args], self.env), self.env, check, cwd)
 
     def server(self, *args):
-        return call(self.command(["wineserver", *args]), self.env)
+        return call(self.command(["wineserver", *args], self.env), self.env)
 
-    def start(self, program, *args, overrides=None, cwd=None):
-        """Starts `program` with its relay trace; finish() it. From a folder
-        other than the program's own unless `cwd` says."""
+    def start(self, program, *args, overrides=None):
+        """Starts `program` with its relay trace, from a folder other than its
+        own; finish() it."""
         self.runs += 1
         log = self.tmp / f"relay.{self.runs}.log"
         env = dict(self.env, WINEDEBUG="+relay")
         if overrides:
             env["WINEDLLOVERRIDES"] = f"{env['WINEDLLOVERRIDES']};{overrides}"
-        saved, self.env = self.env, env
-        try:
-            handle = open(log, "wb")
-            process = subprocess.Popen(self.command([self.build.loader, str(program), *args]),
-                                       env=env, cwd=cwd or self.elsewhere,
-                                       stdout=subprocess.DEVNULL, stderr=handle)
-        finally:
-            self.env = saved
+        handle = open(log, "wb")
+        process = subprocess.Popen(self.command([self.build.loader, str(program), *args], env),
+                                   env=env, cwd=self.elsewhere, stdout=subprocess.DEVNULL,
+                                   stderr=handle)
         return process, handle, log
 
     @staticmethod
