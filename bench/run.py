@@ -2,7 +2,7 @@
 under Wine for 1, 10, 100 and 1000 packages beside a minimal baseline program
 of the same architecture. bench/run.sh builds first.
 
-Usage: run.py [--build x86|x64] [SIZES...]
+Usage: run.py [--build x86|x64] [--limit SECONDS] [SIZES...]
 """
 import argparse
 import shutil
@@ -23,21 +23,34 @@ def imports(exe, objdump):
                if line.startswith("\t") and len(line.split()) == 3 and line.split()[1].isdigit())
 
 
-def best_of_3(machine, program):
+def best_of_3(machine, program, limit):
+    """The best of three runs in seconds, or None when a run took over `limit`."""
     best = None
     for _ in range(3):
         machine.reset(services=())
         started = time.monotonic()
-        # The baseline finds its packages through the current folder.
-        machine.wine(str(program), "-S", cwd=program.parent)
+        try:
+            # The baseline finds its packages through the current folder.
+            machine.wine(str(program), "-S", cwd=program.parent, timeout=limit)
+        except subprocess.TimeoutExpired:
+            machine.server("-k")  # the run and whatever it started
+            machine.server("-w")
+            machine.server("-p")
+            return None
         took = time.monotonic() - started
         best = took if best is None else min(best, took)
     return best
 
 
+def seconds(value):
+    return f"{value:.2f}" if value is not None else "over"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", choices=sorted(BUILDS))
+    parser.add_argument("--limit", type=float, default=120,
+                        help="seconds one run may take before it is reported as not timed")
     parser.add_argument("sizes", nargs="*", type=int, default=[1, 10, 100, 1000])
     options = parser.parse_args()
     build = BUILDS[options.build or ("x64" if probe_32bit() else "x86")]
@@ -53,8 +66,12 @@ def main():
               f"{imports(baseline, objdump)} imports")
         machine = Machine(build, make_template(build, work))
         try:
+            # The last column is what each package added since the size before:
+            # the setup API's own cost grows with its store.
             print(f"{'packages':>8} {'setup_s':>12} {'baseline_s':>12} {'ratio':>8} "
-                  f"{'setup_ms/package':>16}")
+                  f"{'setup_ms/package':>16} {'ms/added package':>16}")
+            before = (0, 0.0)
+            untimed = []
             for n in options.sizes:
                 folder = machine.tmp / f"pk{n}"
                 for i in range(1, n + 1):
@@ -62,9 +79,21 @@ def main():
                 for exe in ("setup.exe", "baseline.exe"):
                     shutil.copy(build.exe if exe == "setup.exe" else baseline, folder / exe)
                     machine.set_version(exe, "winxp")
-                s = best_of_3(machine, folder / "setup.exe")
-                b = best_of_3(machine, folder / "baseline.exe")
-                print(f"{n:>8} {s:>12.2f} {b:>12.2f} {s / b if b else 0:>8.2f} {s * 1000 / n:>16.2f}")
+                s = best_of_3(machine, folder / "setup.exe", options.limit)
+                b = best_of_3(machine, folder / "baseline.exe", options.limit)
+                if s is None or b is None:
+                    untimed.append(n)
+                ratio = f"{s / b:.2f}" if s is not None and b else "-"
+                each = f"{s * 1000 / n:.2f}" if s is not None else "-"
+                added = (f"{(s - before[1]) * 1000 / (n - before[0]):.2f}"
+                         if s is not None and n > before[0] else "-")
+                print(f"{n:>8} {seconds(s):>12} {seconds(b):>12} {ratio:>8} {each:>16} "
+                      f"{added:>16}", flush=True)
+                if s is not None:
+                    before = (n, s)
+            if untimed:
+                print(f"not timed: {', '.join(map(str, untimed))} packages (a run took over "
+                      f"{options.limit:.0f} s; --limit sets it)")
         finally:
             machine.stop()
 

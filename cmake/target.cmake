@@ -15,6 +15,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(SETUP_ARCH_LINK -Wl,--high-entropy-va)
   # The manifest names the architecture the file is for.
   set(SETUP_MANIFEST_ARCH amd64)
+  # The x64 calling convention expects unwind data (.pdata/.xdata) for every
+  # function that is not a leaf: crash reports and debuggers walk the stack
+  # with it.
+  set(SETUP_UNWIND_FLAGS -fasynchronous-unwind-tables)
 else()
   set(SETUP_ENTRY _WinMainCRTStartup)
   # i486: Windows 95 runs on processors without the P6 instructions (cmov)
@@ -23,6 +27,8 @@ else()
   set(SETUP_OS_VERSION 4 0)
   set(SETUP_ARCH_LINK)
   set(SETUP_MANIFEST_ARCH x86)
+  # x86 unwinds by frame, without tables.
+  set(SETUP_UNWIND_FLAGS -fno-asynchronous-unwind-tables)
 endif()
 list(GET SETUP_OS_VERSION 0 SETUP_OS_MAJOR)
 list(GET SETUP_OS_VERSION 1 SETUP_OS_MINOR)
@@ -32,7 +38,7 @@ list(GET SETUP_OS_VERSION 1 SETUP_OS_MINOR)
 set(SETUP_TARGET_FLAGS
   -Os ${SETUP_ARCH_FLAGS} -mtune=generic
   -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -fno-asynchronous-unwind-tables -fno-stack-protector -U_FORTIFY_SOURCE
+  ${SETUP_UNWIND_FLAGS} -fno-stack-protector -U_FORTIFY_SOURCE
   -ffunction-sections -fdata-sections
   # The runtime's own memcpy/memset must not be turned into calls to themselves.
   -fno-tree-loop-distribute-patterns)
@@ -48,6 +54,26 @@ configure_file(res/setup.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/setup.manifest 
 set_source_files_properties(res/setup.rc PROPERTIES
   OBJECT_DEPENDS "${ICON_FILE};${CMAKE_CURRENT_BINARY_DIR}/setup.manifest")
 
+# Every section starts on its own 512-byte boundary in the file. The linker's
+# own script, with read-only data (and on x64 the unwind data that .pdata
+# points to) placed in .text, as Microsoft's linker does with /MERGE, saves
+# that padding; the sections that the loader finds by name stay.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -Wl,--verbose OUTPUT_VARIABLE SETUP_LD_VERBOSE
+                ERROR_QUIET)
+string(REGEX MATCH "==================================================\n(.*)\n=================================================="
+       SETUP_LD_SCRIPT "${SETUP_LD_VERBOSE}")
+set(SETUP_LD_SCRIPT "${CMAKE_MATCH_1}")
+set(SETUP_MERGED "*(.rdata)\n    *(SORT(.rdata$*))")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  string(APPEND SETUP_MERGED "\n    KEEP(*(.xdata*))")
+endif()
+string(REPLACE "*(.glue_7t)" "${SETUP_MERGED}\n    *(.glue_7t)" SETUP_LD_SCRIPT_MERGED
+       "${SETUP_LD_SCRIPT}")
+if(SETUP_LD_SCRIPT STREQUAL "" OR SETUP_LD_SCRIPT_MERGED STREQUAL SETUP_LD_SCRIPT)
+  message(FATAL_ERROR "the linker's default script was not found or has changed shape")
+endif()
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/setup.ld "${SETUP_LD_SCRIPT_MERGED}")
+
 add_executable(setup WIN32
   platform/win32/win32_platform.cpp
   platform/win32/runtime.cpp
@@ -59,6 +85,7 @@ set_property(SOURCE res/setup.rc APPEND PROPERTY COMPILE_OPTIONS
 # No C runtime DLL: the program's own runtime sits on kernel32 (see runtime.cpp).
 target_link_options(setup PRIVATE
   -nostdlib -static -mwindows -s
+  -Wl,-T,${CMAKE_CURRENT_BINARY_DIR}/setup.ld
   -Wl,-e,${SETUP_ENTRY}
   -Wl,--gc-sections
   -Wl,--major-os-version,${SETUP_OS_MAJOR} -Wl,--minor-os-version,${SETUP_OS_MINOR}

@@ -31,9 +31,27 @@ class PlatformLayer {
   // double-byte character is never split.
   virtual BOOL IsDBCSLeadByte(BYTE value) = 0;
   virtual int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) = 0;
+  virtual DWORD GetTickCount() = 0;
+  virtual void Sleep(DWORD milliseconds) = 0;
+
+  // Processes: the 32-bit file hands over to its 64-bit twin under WOW64.
+  virtual HANDLE GetCurrentProcess() = 0;
+  // Both are newer than Windows 95 and NT 4.0 and are looked up when called:
+  // where kernel32 lacks one, it fails with ERROR_CALL_NOT_IMPLEMENTED.
+  virtual BOOL IsWow64Process(HANDLE process, PBOOL wow64) = 0;
+  virtual BOOL IsWow64Process2(HANDLE process, USHORT* processMachine,
+                               USHORT* nativeMachine) = 0;
+  virtual BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                              SECURITY_ATTRIBUTES* processSecurity,
+                              SECURITY_ATTRIBUTES* threadSecurity, BOOL inheritHandles,
+                              DWORD creationFlags, LPVOID environment,
+                              LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
+                              PROCESS_INFORMATION* processInformation) = 0;
+  virtual BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) = 0;
 
   // Named mutexes: one setup at a time
   virtual HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) = 0;
+  virtual HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) = 0;
   virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
   virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;

@@ -20,8 +20,10 @@
 #define CALLBACK
 
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int32_t LONG;
@@ -73,6 +75,12 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define SYNCHRONIZE 0x00100000u
+#define STILL_ACTIVE 259u
+#define IMAGE_FILE_MACHINE_UNKNOWN 0u
+#define IMAGE_FILE_MACHINE_I386 0x014cu
+#define IMAGE_FILE_MACHINE_AMD64 0x8664u
 #define WAIT_FAILED 0xFFFFFFFFu
 
 #define ERROR_SUCCESS 0L
@@ -95,6 +103,8 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DIRECTORY 267L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_DEPENDENT_SERVICES_RUNNING 1051L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
@@ -153,6 +163,34 @@ typedef struct _SECURITY_ATTRIBUTES {
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
 // Service control manager
 typedef struct _SERVICE_STATUS {
   DWORD dwServiceType;
@@ -191,6 +229,10 @@ typedef struct _SERVICE_STATUS {
 #define REG_DWORD 4u
 
 #endif  // _WIN32
+
+#ifndef IMAGE_FILE_MACHINE_ARM64
+#define IMAGE_FILE_MACHINE_ARM64 0xAA64
+#endif
 
 // Setup API values used with SetupCopyOEMInfA; setupapi.h is not included
 // because setupapi.dll is only ever loaded at run time.

@@ -71,6 +71,26 @@ static bool ReadPlatformPath(CPathString& out, PlatformPath which) {
   return length != 0 && length < MAX_PATH && !out.IsEmpty();
 }
 
+bool ReadProgramPath(CPathString& path) { return ReadPlatformPath(path, kModuleFile); }
+
+static bool HasSilentName(const CPathString& programPath) {
+  CPathString lower(programPath.c_str());
+  MakeLower(lower);
+  return ContainsText(lower.c_str(), "ssetup");
+}
+
+static bool HasSwitch(LPCSTR commandLine, const char* name) {
+  CPathString upper(commandLine ? commandLine : "");
+  MakeUpper(upper);
+  return ContainsText(upper.c_str(), name);
+}
+
+bool IsSilentRun(LPCSTR commandLine) {
+  CPathString path;
+  ReadProgramPath(path);
+  return HasSilentName(path) || HasSwitch(commandLine, "-S");
+}
+
 // Makes the program's folder current; its own path is never searched for switches.
 static bool EnterModuleDir() {
   const char* separator = FindLastChar(g_strModuleDir.c_str(), '\\');
@@ -95,10 +115,8 @@ static bool CreateCompanyFolder() {
 }
 
 static void ReadSwitches(LPCSTR commandLine) {
-  CPathString upper(commandLine);
-  MakeUpper(upper);
-  if (ContainsText(upper.c_str(), "-UNINSTALL")) g_bInstall = false;
-  if (ContainsText(upper.c_str(), "-S")) g_bSilent = true;
+  if (HasSwitch(commandLine, "-UNINSTALL")) g_bInstall = false;
+  if (HasSwitch(commandLine, "-S")) g_bSilent = true;
 }
 
 // On the NT family the program runs elevated, often from a folder that others
@@ -130,9 +148,7 @@ int InitSetup(LPCSTR commandLine) {
   bool windowsDirRead = ReadPlatformPath(g_strWindowsDir, kWindowsDir);
   bool modulePathRead = ReadPlatformPath(g_strModuleDir, kModuleFile);
 
-  CPathString lower(g_strModuleDir.c_str());
-  MakeLower(lower);
-  if (ContainsText(lower.c_str(), "ssetup")) g_bSilent = true;
+  if (HasSilentName(g_strModuleDir)) g_bSilent = true;
 
   if (!windowsDirRead || !modulePathRead) return -1;
   if (!EnterModuleDir()) return -1;
@@ -140,7 +156,7 @@ int InitSetup(LPCSTR commandLine) {
 
   if (!g_osVersion.IsNt4() && !CreateCompanyFolder()) return -1;
 
-  ReadSwitches(commandLine ? commandLine : "");
+  ReadSwitches(commandLine);
 
   if (!g_osVersion.IsNt4() && !BindSetupApi()) return -1;
   return 1;

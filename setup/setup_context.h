@@ -34,6 +34,12 @@ bool IsMultiProcessor();
 // 1 on success, -1 when the setup cannot run on this system.
 int InitSetup(LPCSTR commandLine);
 
+// The program file's full path; false when it does not fit a path buffer.
+bool ReadProgramPath(CPathString& path);
+// Whether a run with these arguments is silent: by its name ("ssetup") or by
+// "-S". For what happens before InitSetup has read them.
+bool IsSilentRun(LPCSTR commandLine);
+
 // Puts every variable back to its state after static construction, reading
 // the version block again: a simulated process starts from here.
 void ResetSetupContext();

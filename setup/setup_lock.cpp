@@ -1,19 +1,75 @@
 #include "setup/setup_lock.h"
 
+#include "setup/setup_context.h"
+
+// A mutex's default security admits only the account that made it (and
+// SYSTEM): another administrator's session, or a SYSTEM agent after an
+// administrator, could not open it (KB 318825). A self-relative descriptor
+// whose DACL grants MUTEX_ALL_ACCESS to SYSTEM (S-1-5-18) and to
+// Administrators (S-1-5-32-544); built as a constant, since the functions
+// that build one from text are missing on NT 4.0. No owner: the maker's own.
+alignas(4) const unsigned char g_lockSecurityDescriptor[72] = {
+    1, 0, 0x04, 0x80,  // revision 1; SE_DACL_PRESENT | SE_SELF_RELATIVE
+    0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  // no owner, group or SACL
+    20, 0, 0, 0,  // the DACL follows the header
+    2, 0, 52, 0, 2, 0, 0, 0,  // ACL revision 2, 52 bytes, two entries
+    0, 0, 20, 0, 0x01, 0x00, 0x1F, 0x00,  // allowed, MUTEX_ALL_ACCESS, to:
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,  // S-1-5-18
+    0, 0, 24, 0, 0x01, 0x00, 0x1F, 0x00,
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,  // S-1-5-32-544
+};
+
 namespace {
 
 const char kLockName[] = "Velmoran.Vesk.Setup";
 const char kGlobalLockName[] = "Global\\Velmoran.Vesk.Setup";
+const DWORD kRetryInterval = 1000;
 
-// The mutex, owned, or null when it cannot be had. A mutex whose owner died
-// holding it (a killed setup) is owned all the same.
-HANDLE Take(const char* name) {
-  HANDLE mutex = GetPlatform().CreateMutexA(nullptr, FALSE, name);
-  if (!mutex) return nullptr;
-  DWORD result = GetPlatform().WaitForSingleObject(mutex, INFINITE);
-  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return mutex;
-  GetPlatform().CloseHandle(mutex);
-  return nullptr;
+// Names this Windows does not take at all (NT 4.0 and 9x refuse the backslash).
+bool IsRefusedName(DWORD error) {
+  return error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+         error == ERROR_BAD_PATHNAME;
+}
+
+HANDLE OpenLockMutex(const char* name) {
+  SECURITY_ATTRIBUTES security = {sizeof(security), const_cast<unsigned char*>(g_lockSecurityDescriptor),
+                                  FALSE};
+  // Windows 95/98/Me have no security on objects.
+  bool nt = g_osVersion.Info().dwPlatformId == VER_PLATFORM_WIN32_NT;
+  HANDLE mutex = GetPlatform().CreateMutexA(nt ? &security : nullptr, FALSE, name);
+  // Made by an older setup, or with a higher integrity level: waiting on it,
+  // owning and releasing it need no more than SYNCHRONIZE.
+  if (!mutex && GetPlatform().GetLastError() == ERROR_ACCESS_DENIED)
+    mutex = GetPlatform().OpenMutexA(SYNCHRONIZE, FALSE, name);
+  return mutex;
+}
+
+DWORD TimeLeft(DWORD start) {
+  DWORD elapsed = GetPlatform().GetTickCount() - start;
+  return elapsed >= kLockWaitLimit ? 0 : kLockWaitLimit - elapsed;
+}
+
+// The mutex, owned; null when the name is refused, or with *timedOut set
+// when the time limit passed. A mutex whose owner died holding it (a killed
+// setup) is owned all the same.
+HANDLE Take(const char* name, DWORD start, bool* timedOut) {
+  for (;;) {
+    HANDLE mutex = OpenLockMutex(name);
+    if (!mutex && IsRefusedName(GetPlatform().GetLastError())) return nullptr;
+    if (mutex) {
+      DWORD result = GetPlatform().WaitForSingleObject(mutex, TimeLeft(start));
+      if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return mutex;
+      GetPlatform().CloseHandle(mutex);
+    }
+    // Another account's object, an object of another type, or a failed wait:
+    // never run unguarded while another setup may be running.
+    DWORD left = TimeLeft(start);
+    if (left == 0) {
+      *timedOut = true;
+      return nullptr;
+    }
+    GetPlatform().Sleep(left < kRetryInterval ? left : kRetryInterval);
+  }
 }
 
 void Give(HANDLE mutex) {
@@ -25,7 +81,14 @@ void Give(HANDLE mutex) {
 }  // namespace
 
 // Always the session name first, so that no two setups wait for each other crosswise.
-CSetupLock::CSetupLock() : m_hSession(Take(kLockName)), m_hGlobal(Take(kGlobalLockName)) {}
+CSetupLock::CSetupLock() : m_hSession(nullptr), m_hGlobal(nullptr), m_bHeld(false), m_nWaited(0) {
+  DWORD start = GetPlatform().GetTickCount();
+  bool timedOut = false;
+  m_hSession = Take(kLockName, start, &timedOut);
+  if (!timedOut) m_hGlobal = Take(kGlobalLockName, start, &timedOut);
+  m_bHeld = !timedOut;
+  m_nWaited = GetPlatform().GetTickCount() - start;
+}
 
 CSetupLock::~CSetupLock() {
   Give(m_hGlobal);

@@ -28,6 +28,10 @@ void MakeUpper(CPathString& text);
 // `format` with its first "%s" replaced by `value`; no other directive exists.
 void FormatText(CPathString& out, const char* format, const char* value);
 
+// Appends `value` in decimal, or, with `width`, in hexadecimal of that many
+// digits (zeros in front).
+CPathString& AppendNumber(CPathString& out, unsigned long value, int width = 0);
+
 // Bounded copy and append into a fixed field of `size` bytes. The field stays
 // NUL-terminated and never splits a double-byte character. They return false
 // when the text did not fit whole (the field then holds the part that fits).

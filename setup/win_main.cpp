@@ -2,6 +2,7 @@
 
 #include "infpkg/inf_package.h"
 #include "ntdrivers/nt_driver_sets.h"
+#include "setup/hand_over.h"
 #include "setup/setup_context.h"
 #include "setup/setup_lock.h"
 
@@ -57,8 +58,17 @@ extern "C" LPSTR SkipProgramName(LPSTR commandLine) {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  // First of all: the 64-bit twin takes the lock, makes the folders and shows the boxes.
+  DWORD childExitCode;
+  if (HandOverToNativeSetup(commandLine, &childExitCode)) return static_cast<int>(childExitCode);
   // Before anything changes on the machine; given back when the route has ended.
   CSetupLock lock;
+  if (!lock.IsHeld()) {
+    if (!IsSilentRun(commandLine))
+      SetupMessageBox(nullptr, "Another setup is running. Try again when it has finished.",
+                      "setup", MB_OK);
+    return kAnotherSetupRunning;
+  }
   if (InitSetup(commandLine) == -1) {
     SetupMessageBox(nullptr, "Setup failed to initialize.\nPlease check OS for compatibility.",
                     "setup", MB_OK);

@@ -205,6 +205,7 @@ void CSimMachine::SetProgramPath(const std::string& path) {
 void CSimMachine::Restart() {
   m_mutexes.clear();
   m_mutexHandles.clear();
+  m_processHandles.clear();
   m_serviceHandles.clear();
   m_keyHandles.clear();
   m_finds.clear();

@@ -47,6 +47,19 @@ class CSimMachine final : public PlatformLayer {
     bool stopStaysPending = false;
     bool denyFullAccess = false; // OpenServiceA with full rights is refused
   };
+  struct ProcessStart {
+    std::string application;
+    std::string commandLine;
+    BOOL inheritHandles;
+    bool currentDirectoryNull;
+  };
+  // Who made a named mutex that this process did not make.
+  enum MutexMaker {
+    kSameAccount,         // an administrator, SYSTEM, or a setup's admitting descriptor
+    kOtherAccount,        // default security of another account: open for SYNCHRONIZE only
+    kOtherAccountSealed,  // another account that admits nobody else at all
+    kOtherType,           // the name belongs to an object that is not a mutex
+  };
   struct RegValue {
     std::string name;
     DWORD type;
@@ -70,6 +83,15 @@ class CSimMachine final : public PlatformLayer {
   void SetWin2000() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, 2195); }
   void SetWinXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
   void SetWin10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
+  // The processor Windows runs on (x86 by default), and whether this process
+  // is a 64-bit one; a 32-bit process on another machine runs under WOW64.
+  // IsWow64Process exists from XP on (the simulated XP has SP2), and
+  // IsWow64Process2 from Windows 10 1709 (build 16299).
+  void SetNativeMachine(USHORT machine) { m_nNativeMachine = machine; }
+  void Run64BitProcess() { m_b64BitProcess = true; }
+  void FailIsWow64Process2() { m_bFailWow64Process2 = true; }
+  // The Remote Desktop session this process runs in (0: services, XP's console).
+  void SetSession(DWORD session) { m_nSession = session; }
   void FailVersionQuery() { m_bFailVersion = true; }
   // Also creates the folder with System32\Drivers and Inf below it.
   void SetWindowsDir(const std::string& path);
@@ -111,10 +133,16 @@ class CSimMachine final : public PlatformLayer {
     m_writeFaults[valueName] = error;
   }
   void SetLastErrorValue(DWORD error) { m_nLastError = error; }
-  // Another process holds the named mutex. When this one waits for it, the
-  // other finishes and releases it, or, abandoned, dies holding it.
-  void HoldMutex(const std::string& name, bool abandoned = false);
-  void RefuseMutexes(DWORD error = ERROR_ACCESS_DENIED) { m_nMutexRefusal = error; }
+  // Another process holds the named mutex and gives it back, or, abandoned,
+  // dies holding it, `releaseAfter` milliseconds from now (INFINITE: never).
+  void HoldMutex(const std::string& name, bool abandoned = false, DWORD releaseAfter = 0,
+                 MutexMaker maker = kSameAccount);
+  // CreateMutexA of `name` (every name when empty) fails with `error`.
+  void RefuseMutexes(DWORD error = ERROR_ACCESS_DENIED, const std::string& name = "");
+  void FailWaits(int count) { m_nWaitFailures = count; }
+  // Processes this one starts end with this code, or cannot be started.
+  void SetChildExitCode(DWORD code) { m_nChildExitCode = code; }
+  void FailCreateProcess(DWORD error) { m_nCreateProcessRefusal = error; }
 
   // ---- Observation
   const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
@@ -126,6 +154,12 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenServiceHandles() const;
   size_t OpenKeyHandles() const { return m_keyHandles.size(); }
   size_t OpenMutexHandles() const { return m_mutexHandles.size(); }
+  size_t OpenProcessHandles() const { return m_processHandles.size(); }
+  const std::vector<ProcessStart>& ProcessesStarted() const { return m_processes; }
+  DWORD Now() const { return m_nTickCount; }
+  // A wait without a time limit on something that never comes: the real
+  // process would hang there for ever.
+  bool Hung() const { return m_bHung; }
   // Whether this process owns the named mutex now.
   bool OwnsMutex(const std::string& name) const;
   int SystemInfoCalls() const { return m_nSystemInfoCalls; }
@@ -151,7 +185,19 @@ class CSimMachine final : public PlatformLayer {
   DWORD GetLastError() override { return m_nLastError; }
   BOOL IsDBCSLeadByte(BYTE value) override;
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+  DWORD GetTickCount() override { return m_nTickCount; }
+  void Sleep(DWORD milliseconds) override;
+  HANDLE GetCurrentProcess() override;
+  BOOL IsWow64Process(HANDLE process, PBOOL wow64) override;
+  BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override;
+  BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                      SECURITY_ATTRIBUTES* processSecurity, SECURITY_ATTRIBUTES* threadSecurity,
+                      BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                      LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
+                      PROCESS_INFORMATION* processInformation) override;
+  BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) override;
   HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override;
+  HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
   BOOL ReleaseMutex(HANDLE mutex) override;
   BOOL CloseHandle(HANDLE handle) override;
@@ -220,6 +266,8 @@ class CSimMachine final : public PlatformLayer {
   struct Mutex {
     enum Holder { kNobody, kThisProcess, kOther, kOtherDying } holder = kNobody;
     int count = 0;  // this process's waits not yet released: ownership is recursive
+    DWORD releaseAfter = 0;  // how long the other holder keeps it; INFINITE: for ever
+    MutexMaker maker = kSameAccount;
   };
   struct RegKey {
     std::string path;
@@ -243,6 +291,11 @@ class CSimMachine final : public PlatformLayer {
   bool TooLong(const std::string& path, size_t limit = MAX_PATH) const;
   std::string SystemDir() const;
   bool IsSetupLibrary(const std::string& name) const;
+  // The object a mutex name stands for in this session; false for a name
+  // this Windows refuses, with the error it gives.
+  bool MutexKey(LPCSTR name, std::string* key, DWORD* error) const;
+  HANDLE NewMutexHandle(const std::string& key);
+  bool IsWow64() const;
   bool Fail(DWORD error);
   void Record(const std::string& call) { m_log.push_back(call); }
   bool WildcardMatch(const char* pattern, const char* name) const;
@@ -292,11 +345,25 @@ class CSimMachine final : public PlatformLayer {
   LONG m_nRegCreateRefusal = 0;
   std::map<std::string, LONG> m_writeFaults;  // by value name
 
-  // Named mutexes (names are case-sensitive)
+  // Named mutexes (names are case-sensitive) and time
   std::map<std::string, Mutex> m_mutexes;
   std::map<uintptr_t, std::string> m_mutexHandles;
   uintptr_t m_nNextMutexHandle = 0x4000;
-  DWORD m_nMutexRefusal = 0;
+  std::map<std::string, DWORD> m_mutexRefusals;  // by name as given; "" for every name
+  int m_nWaitFailures = 0;
+  DWORD m_nSession = 0;
+  DWORD m_nTickCount = 1000;
+  bool m_bHung = false;
+
+  // Processes
+  USHORT m_nNativeMachine = IMAGE_FILE_MACHINE_I386;
+  bool m_b64BitProcess = false;
+  bool m_bFailWow64Process2 = false;
+  DWORD m_nChildExitCode = 0;
+  DWORD m_nCreateProcessRefusal = 0;
+  std::vector<ProcessStart> m_processes;
+  std::map<uintptr_t, bool> m_processHandles;  // true for a process, false for its thread
+  uintptr_t m_nNextProcessHandle = 0x6000;
 
   // Observation
   std::vector<MessageBoxCall> m_messageBoxes;

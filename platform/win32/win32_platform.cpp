@@ -52,6 +52,18 @@ T NotImplemented(T failure) {
   return failure;
 }
 
+// kernel32's entries that Windows 95 and NT 4.0 lack, looked up on first use.
+FARPROC KernelEntry(const char* name) {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  return kernel ? ::GetProcAddress(kernel, name) : nullptr;
+}
+
+// Through void(*)(): the generic entry type becomes the real signature.
+template <typename T>
+T EntryAs(FARPROC entry) {
+  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(entry));
+}
+
 // Some Windows versions leave a truncated path unterminated.
 void TerminateBuffer(LPSTR buffer, DWORD size, DWORD length) {
   if (size == 0) return;
@@ -103,9 +115,39 @@ class CWin32Platform final : public PlatformLayer {
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
     return ::MessageBoxA(owner, text, caption, type);
   }
+  DWORD GetTickCount() override { return ::GetTickCount(); }
+  void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+
+  HANDLE GetCurrentProcess() override { return ::GetCurrentProcess(); }
+  BOOL IsWow64Process(HANDLE process, PBOOL wow64) override {
+    auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, PBOOL)>(KernelEntry("IsWow64Process"));
+    if (!entry) return NotImplemented<BOOL>(FALSE);
+    return entry(process, wow64);
+  }
+  BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {
+    auto entry =
+        EntryAs<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>(KernelEntry("IsWow64Process2"));
+    if (!entry) return NotImplemented<BOOL>(FALSE);
+    return entry(process, processMachine, nativeMachine);
+  }
+  BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                      SECURITY_ATTRIBUTES* processSecurity, SECURITY_ATTRIBUTES* threadSecurity,
+                      BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                      LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
+                      PROCESS_INFORMATION* processInformation) override {
+    return ::CreateProcessA(applicationName, commandLine, processSecurity, threadSecurity,
+                            inheritHandles, creationFlags, environment, currentDirectory,
+                            startupInfo, processInformation);
+  }
+  BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) override {
+    return ::GetExitCodeProcess(process, exitCode);
+  }
 
   HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override {
     return ::CreateMutexA(security, initialOwner, name);
+  }
+  HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) override {
+    return ::OpenMutexA(desiredAccess, inheritHandle, name);
   }
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
     return ::WaitForSingleObject(handle, milliseconds);
@@ -243,19 +285,12 @@ static void PreloadSystemLibraries() {
 // own folder stays first: the libraries Windows loads by name on its own are
 // loaded from the system folder beforehand.
 void RestrictLibrarySearch() {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-  typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
-  // Through void(*)(): the generic entry type becomes the real signature.
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  auto setDefault = EntryAs<BOOL(WINAPI*)(DWORD)>(KernelEntry("SetDefaultDllDirectories"));
   if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     g_bSystemFolderOnly = true;
     return;
   }
-  auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDllDirectoryA")));
+  auto setDirectory = EntryAs<BOOL(WINAPI*)(LPCSTR)>(KernelEntry("SetDllDirectoryA"));
   if (setDirectory) setDirectory("");
   PreloadSystemLibraries();
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/hand_over.h"
+#include "setup/setup_lock.h"
 #include "sim_process.h"
 
 namespace {
@@ -288,74 +290,145 @@ TEST_F(StartupTest, DoubleByteWindowsFolder) {
 
 
 // One setup at a time: the lock is taken before anything changes on the
-// machine, held through the route, given back at the end; where it cannot be
-// had the setup runs as it would without it.
+// machine, held through the route, given back at the end. What cannot be had
+// within the time limit ends in 1618 with nothing changed; only a name this
+// Windows refuses is gone without.
 struct LockCase {
   const char* name;
   void (*prepare)(CSimMachine&);
-  std::vector<std::string> calls;  // the mutex calls, in order
+  const char* arguments;
+  int code;
+  DWORD waited;                    // how long the lock took, in simulated milliseconds
+  std::vector<std::string> calls;  // the mutex calls in order; empty: not compared
 };
 
 void PrintTo(const LockCase& c, std::ostream* out) { *out << c.name; }
 
 class SetupLockTest : public StartupTest, public ::testing::WithParamInterface<LockCase> {};
 
-const char kTakeSession[] = "CreateMutexA(null, 0, \"Velmoran.Vesk.Setup\")";
-const char kTakeGlobal[] = "CreateMutexA(null, 0, \"Global\\Velmoran.Vesk.Setup\")";
+const char kLockName[] = "Velmoran.Vesk.Setup";
+const char kGlobalName[] = "Global\\Velmoran.Vesk.Setup";
+const char kTakeSession[] = "CreateMutexA(security, 0, \"Velmoran.Vesk.Setup\")";
+const char kTakeGlobal[] = "CreateMutexA(security, 0, \"Global\\Velmoran.Vesk.Setup\")";
+const char kBusy[] = "setup: Another setup is running. Try again when it has finished.";
 const std::vector<std::string> kBothTakenAndGiven = {
-    kTakeSession,          "WaitForSingleObject(16384, 4294967295)",
-    kTakeGlobal,           "WaitForSingleObject(16385, 4294967295)",
+    kTakeSession,          "WaitForSingleObject(16384, 900000)",
+    kTakeGlobal,           "WaitForSingleObject(16385, 900000)",
     "ReleaseMutex(16385)", "CloseHandle(16385)",
     "ReleaseMutex(16384)", "CloseHandle(16384)"};
 
-TEST_P(SetupLockTest, HeldForTheWholeRun) {
+TEST_P(SetupLockTest, HeldForTheWholeRunOrNotAtAll) {
   const LockCase& c = GetParam();
   AddPackage("vesk1");
   c.prepare(machine);
-  EXPECT_EQ(Run(), 0);
+  DWORD start = machine.Now();
+  EXPECT_EQ(Run(std::string("setup.exe ") + c.arguments), c.code);
+  EXPECT_EQ(machine.Now() - start, c.waited);
   std::vector<std::string> calls;
   size_t lastTake = 0, firstGive = SIZE_MAX, firstChange = SIZE_MAX, lastWork = 0;
   for (size_t i = 0; i < machine.Log().size(); ++i) {
     const std::string& call = machine.Log()[i];
     auto is = [&call](const char* function) { return call.rfind(function, 0) == 0; };
-    if (is("CreateMutexA") || is("WaitForSingleObject") || is("ReleaseMutex") || is("CloseHandle"))
+    if (is("CreateMutexA") || is("OpenMutexA") || is("WaitForSingleObject") ||
+        is("ReleaseMutex") || is("CloseHandle"))
       calls.push_back(call);
-    if (is("CreateMutexA") || is("WaitForSingleObject")) lastTake = i;
+    if (is("CreateMutexA") || is("OpenMutexA") || is("WaitForSingleObject")) lastTake = i;
     if (is("ReleaseMutex") && firstGive == SIZE_MAX) firstGive = i;
     if (is("CreateDirectoryA") && firstChange == SIZE_MAX) firstChange = i;
     if (is("SetupCopyOEMInfA") || is("MessageBoxA")) lastWork = i;
   }
-  EXPECT_EQ(calls, c.calls);
-  // Taken before the first folder is made, given back after the last registration.
-  EXPECT_LT(lastTake, firstChange);
-  if (firstGive != SIZE_MAX) {
-    EXPECT_GT(firstGive, lastWork);
+  if (!c.calls.empty()) {
+    EXPECT_EQ(calls, c.calls);
   }
-  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  if (c.code == kAnotherSetupRunning) {
+    // Given up: nothing changed, one box unless silent.
+    EXPECT_EQ(firstChange, SIZE_MAX);
+    EXPECT_TRUE(machine.OemInfCalls().empty());
+    EXPECT_EQ(Boxes(), c.arguments[0] ? Boxes_t{} : Boxes_t{kBusy});
+  } else {
+    // Taken before the first folder is made, given back after the last registration.
+    EXPECT_LT(lastTake, firstChange);
+    if (firstGive != SIZE_MAX) {
+      EXPECT_GT(firstGive, lastWork);
+    }
+    EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  }
+  EXPECT_FALSE(machine.Hung());
   EXPECT_EQ(machine.OpenMutexHandles(), 0u);
-  EXPECT_FALSE(machine.OwnsMutex("Velmoran.Vesk.Setup"));
+  EXPECT_FALSE(machine.OwnsMutex(kLockName));
+  EXPECT_FALSE(machine.OwnsMutex(kGlobalName));
 }
+
+const DWORD kLimit = kLockWaitLimit;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetupLockTest,
     ::testing::Values(
         // XP's console session is session 0, where both names are one mutex: owned twice.
-        LockCase{"free", [](CSimMachine&) {},
-                 kBothTakenAndGiven},
-        // Another setup holds it: this one waits until it has finished.
+        LockCase{"free", [](CSimMachine&) {}, "", 0, 0, kBothTakenAndGiven},
+        // Another setup holds it for 5 s: this one waits, then runs.
         LockCase{"held by another setup",
-                 [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup"); },
-                 kBothTakenAndGiven},
+                 [](CSimMachine& m) { m.HoldMutex(kLockName, false, 5000); }, "", 0, 5000,
+                 {kTakeSession, "WaitForSingleObject(16384, 900000)", kTakeGlobal,
+                  "WaitForSingleObject(16385, 895000)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
         // A setup killed while holding it: WAIT_ABANDONED, and the lock is this one's.
-        LockCase{"abandoned",
-                 [](CSimMachine& m) { m.HoldMutex("Velmoran.Vesk.Setup", true); },
+        LockCase{"abandoned", [](CSimMachine& m) { m.HoldMutex(kLockName, true); }, "", 0, 0,
                  kBothTakenAndGiven},
-        // No mutex at all: the setup runs unguarded, as it always did.
-        LockCase{"uncreatable", [](CSimMachine& m) { m.RefuseMutexes(); },
-                 {kTakeSession, kTakeGlobal}},
-        // Windows 98 knows no "Global\" names: the plain one alone.
-        LockCase{"Windows 98", [](CSimMachine& m) { m.SetWin98(); },
-                 {kTakeSession, "WaitForSingleObject(16384, 4294967295)", kTakeGlobal,
+        // An older setup of another account made it: opened for SYNCHRONIZE, waited on.
+        LockCase{"another account's",
+                 [](CSimMachine& m) {
+                   m.HoldMutex(kLockName, false, 2000, CSimMachine::kOtherAccount);
+                 },
+                 "", 0, 2000,
+                 {kTakeSession, "OpenMutexA(1048576, 0, \"Velmoran.Vesk.Setup\")",
+                  "WaitForSingleObject(16384, 900000)", kTakeGlobal,
+                  "OpenMutexA(1048576, 0, \"Global\\Velmoran.Vesk.Setup\")",
+                  "WaitForSingleObject(16385, 898000)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+        // Another administrator's session holds the Global name alone for 3 s.
+        LockCase{"Global name held from session 0",
+                 [](CSimMachine& m) {
+                   m.SetSession(1);
+                   m.HoldMutex(kGlobalName, false, 3000, CSimMachine::kOtherAccount);
+                 },
+                 "", 0, 3000, {}},
+        // A squatter nobody may open, or an object of another type, never goes away:
+        // tried every second up to the limit, then 1618.
+        LockCase{"sealed by another account",
+                 [](CSimMachine& m) {
+                   m.HoldMutex(kLockName, false, INFINITE, CSimMachine::kOtherAccountSealed);
+                 },
+                 "", kAnotherSetupRunning, kLimit, {}},
+        LockCase{"name of another type",
+                 [](CSimMachine& m) {
+                   m.HoldMutex(kGlobalName, false, INFINITE, CSimMachine::kOtherType);
+                 },
+                 "-S", kAnotherSetupRunning, kLimit, {}},
+        // A first setup that never ends (a box in a disconnected session).
+        LockCase{"held for ever",
+                 [](CSimMachine& m) { m.HoldMutex(kLockName, false, INFINITE); }, "",
+                 kAnotherSetupRunning, kLimit,
+                 {kTakeSession, "WaitForSingleObject(16384, 900000)", "CloseHandle(16384)"}},
+        LockCase{"held for ever, silent",
+                 [](CSimMachine& m) { m.HoldMutex(kLockName, false, INFINITE); }, "-S",
+                 kAnotherSetupRunning, kLimit, {}},
+        // A sealed squatter that goes after a minute: a retry finds the name free.
+        LockCase{"sealed for a minute",
+                 [](CSimMachine& m) {
+                   m.HoldMutex(kLockName, false, 60000, CSimMachine::kOtherAccountSealed);
+                 },
+                 "", 0, 60000, {}},
+        LockCase{"a failed wait is tried again",
+                 [](CSimMachine& m) { m.FailWaits(1); }, "", 0, 1000, {}},
+        // Every create refused (a machine without objects for us): no run unguarded.
+        LockCase{"uncreatable", [](CSimMachine& m) { m.RefuseMutexes(); }, "-S",
+                 kAnotherSetupRunning, kLimit, {}},
+        // Windows 98 knows no security and no "Global\" names: the plain one alone.
+        LockCase{"Windows 98", [](CSimMachine& m) { m.SetWin98(); }, "", 0, 0,
+                 {"CreateMutexA(null, 0, \"Velmoran.Vesk.Setup\")",
+                  "WaitForSingleObject(16384, 900000)",
+                  "CreateMutexA(null, 0, \"Global\\Velmoran.Vesk.Setup\")",
                   "ReleaseMutex(16384)", "CloseHandle(16384)"}}),
     [](const ::testing::TestParamInfo<LockCase>& info) {
       std::string name = info.param.name;
@@ -363,6 +436,42 @@ INSTANTIATE_TEST_SUITE_P(
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return name;
     });
+
+// The descriptor the lock's mutexes are made with, read back as Windows
+// reads a self-relative one: a DACL that grants SYSTEM and Administrators
+// full access to the mutex, and nothing that would make CreateMutexA refuse it.
+TEST(SetupLockDescriptor, AdmitsSystemAndAdministrators) {
+  const unsigned char* sd = g_lockSecurityDescriptor;
+  auto word = [](const unsigned char* p) { return p[0] | p[1] << 8; };
+  auto dword = [](const unsigned char* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
+  };
+  ASSERT_EQ(sd[0], 1);                 // SECURITY_DESCRIPTOR_REVISION
+  ASSERT_EQ(word(sd + 2), 0x8004);     // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  EXPECT_EQ(dword(sd + 4), 0u);        // owner: the maker's default
+  EXPECT_EQ(dword(sd + 12), 0u);       // no SACL
+  uint32_t dacl = dword(sd + 16);
+  ASSERT_EQ(dacl, 20u);
+  const unsigned char* acl = sd + dacl;
+  EXPECT_EQ(acl[0], 2);                // ACL_REVISION
+  ASSERT_EQ(dacl + word(acl + 2), sizeof(g_lockSecurityDescriptor));
+  ASSERT_EQ(word(acl + 4), 2);
+  std::vector<std::string> granted;
+  const unsigned char* ace = acl + 8;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(ace[0], 0);              // ACCESS_ALLOWED_ACE_TYPE
+    EXPECT_EQ(dword(ace + 4), 0x001F0001u);  // MUTEX_ALL_ACCESS
+    const unsigned char* sid = ace + 8;
+    ASSERT_EQ(sid[0], 1);
+    EXPECT_EQ(word(ace + 2), 8u + 8u + 4u * sid[1]);  // the entry's size fits its SID
+    std::string text = "S-1-" + std::to_string(sid[7]);
+    for (int k = 0; k < sid[1]; ++k) text += "-" + std::to_string(dword(sid + 8 + 4 * k));
+    granted.push_back(text);
+    ace += word(ace + 2);
+  }
+  EXPECT_EQ(ace, sd + sizeof(g_lockSecurityDescriptor));
+  EXPECT_EQ(granted, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
+}
 
 // NT 4.0 refuses the "Global\" name too; its route is guarded by the plain one.
 TEST_F(StartupTest, Nt4IsGuardedByThePlainNameAlone) {
@@ -374,5 +483,138 @@ TEST_F(StartupTest, Nt4IsGuardedByThePlainNameAlone) {
   EXPECT_EQ(machine.LogOf("ReleaseMutex"), std::vector<std::string>{"ReleaseMutex(16384)"});
   EXPECT_EQ(machine.OpenMutexHandles(), 0u);
 }
+
+// The 32-bit file under WOW64 on an x64 machine hands the run over to its
+// 64-bit twin before anything else, and exits with the twin's exit code.
+struct HandOverCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  const char* program;       // the program's full path
+  const char* childLine;     // the twin's command line; null: no hand-over
+  DWORD childExit;
+  int code;                  // this process's exit code
+  const char* failure;       // why it did its own run
+};
+
+void PrintTo(const HandOverCase& c, std::ostream* out) { *out << c.name; }
+
+class HandOverTest : public StartupTest, public ::testing::WithParamInterface<HandOverCase> {};
+
+void X64Xp(CSimMachine& m) {
+  m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 2, 3790);
+  m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+}
+void X64Win11(CSimMachine& m) {
+  m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
+  m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+}
+
+TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
+  const HandOverCase& c = GetParam();
+  machine.SetProgramPath(c.program);
+  std::string folder = std::string(c.program).substr(0, std::string(c.program).rfind('\\'));
+  machine.AddFile(folder + "\\vesk1.inf", "[Version]\r\n");
+  machine.AddFile(folder + "\\vesk1.sys", "driver");
+  machine.AddFile(folder + "\\setup64.exe", "MZ 64");
+  machine.AddFile(folder + "\\ssetup64.exe", "MZ 64");
+  machine.SetChildExitCode(c.childExit);
+  c.prepare(machine);
+  int code = Run("\"" + std::string(c.program) + "\"  -S  /x");
+  EXPECT_EQ(code, c.code);
+  EXPECT_STREQ(g_strHandOverFailure.c_str(), c.failure);
+  if (c.childLine) {
+    ASSERT_EQ(machine.ProcessesStarted().size(), 1u);
+    const auto& child = machine.ProcessesStarted()[0];
+    EXPECT_EQ(child.commandLine, c.childLine);
+    EXPECT_EQ(child.application, std::string(c.childLine).substr(1, child.commandLine.find('"', 1) - 1));
+    EXPECT_FALSE(child.inheritHandles);
+    // Nothing of its own: no lock, no folder, no box.
+    EXPECT_TRUE(machine.LogOf("CreateMutexA").empty());
+    EXPECT_TRUE(machine.LogOf("CreateDirectoryA").empty());
+    EXPECT_TRUE(machine.MessageBoxes().empty());
+  } else {
+    EXPECT_TRUE(machine.ProcessesStarted().empty());
+    EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  }
+  EXPECT_EQ(machine.OpenProcessHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HandOverTest,
+    ::testing::Values(
+        HandOverCase{"x64 XP by IsWow64Process", X64Xp, "C:\\setup\\setup.exe",
+                     "\"C:\\setup\\setup64.exe\" -S  /x", 0, 0, ""},
+        HandOverCase{"x64 11 by IsWow64Process2", X64Win11, "C:\\setup\\setup.exe",
+                     "\"C:\\setup\\setup64.exe\" -S  /x", 1, 1, ""},
+        HandOverCase{"the twin's failure comes through exactly", X64Win11,
+                     "C:\\setup\\setup.exe", "\"C:\\setup\\setup64.exe\" -S  /x", 0xFFFFFFFFu,
+                     -1, ""},
+        HandOverCase{"the twin's 1618 too", X64Win11, "C:\\setup\\setup.exe",
+                     "\"C:\\setup\\setup64.exe\" -S  /x", 1618, 1618, ""},
+        HandOverCase{"silence by name carries over", X64Win11, "C:\\cd\\ssetup.exe",
+                     "\"C:\\cd\\ssetup64.exe\" -S  /x", 0, 0, ""},
+        HandOverCase{"no extension",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFile("C:\\setup\\setup64");
+                     },
+                     "C:\\setup\\setup",
+                     "\"C:\\setup\\setup64\" -S  /x", 0, 0, ""},
+        HandOverCase{"twin missing",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.RemovePath("C:\\setup\\setup64.exe");
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, "C:\\setup\\setup64.exe is missing"},
+        HandOverCase{"twin is a folder",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.RemovePath("C:\\setup\\setup64.exe");
+                       m.AddFolder("C:\\setup\\setup64.exe");
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, "C:\\setup\\setup64.exe is missing"},
+        HandOverCase{"twin cannot start",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.FailCreateProcess(ERROR_BAD_EXE_FORMAT);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0,
+                     "C:\\setup\\setup64.exe could not be started (error 193)"},
+        HandOverCase{"the 64-bit name never hands over", X64Win11, "C:\\setup\\setup64.exe",
+                     nullptr, 0, 0, ""},
+        HandOverCase{"the 64-bit file itself",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.Run64BitProcess();
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
+        // IsWow64Process answers TRUE on ARM64 too; IsWow64Process2 tells them apart.
+        HandOverCase{"ARM64",
+                     [](CSimMachine& m) {
+                       m.SetWin10();
+                       m.SetNativeMachine(IMAGE_FILE_MACHINE_ARM64);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
+        HandOverCase{"IsWow64Process2 fails",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.FailIsWow64Process2();
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
+        HandOverCase{"32-bit Windows 10", [](CSimMachine& m) { m.SetWin10(); },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
+        // Windows 2000 has neither function (and no 64-bit edition).
+        HandOverCase{"Windows 2000",
+                     [](CSimMachine& m) {
+                       m.SetWin2000();
+                       m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
+    [](const ::testing::TestParamInfo<HandOverCase>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
 
 }  // namespace

@@ -140,9 +140,10 @@ class Machine:
                     '/sys/devices/system/cpu/online && exec "$@"', "sh", *args]
         return args
 
-    def wine(self, *args, check=False, cwd=None):
+    def wine(self, *args, check=False, cwd=None, timeout=120):
         """Runs a Wine tool (reg, sc, cmd...) or a program; returns the completed process."""
-        return call(self.command([self.build.loader, *args], self.env), self.env, check, cwd)
+        return call(self.command([self.build.loader, *args], self.env), self.env, check, cwd,
+                    timeout)
 
     def server(self, *args):
         return call(self.command(["wineserver", *args], self.env), self.env)
@@ -219,13 +220,13 @@ class Machine:
             self.wine("cmd", "/c", " & ".join(f"sc delete {s}" for s in present))
 
 
-def call(args, env, check=False, cwd=None):
+def call(args, env, check=False, cwd=None, timeout=120):
     """Runs a command to its end. Its output goes to a file, not a pipe: the
     server and the service manager that a Wine tool starts live on and would
     hold a pipe open."""
     with tempfile.TemporaryFile() as out:
         done = subprocess.run(args, env=env, cwd=cwd, stdout=out, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL, check=check, timeout=120)
+                              stdin=subprocess.DEVNULL, check=check, timeout=timeout)
         out.seek(0)
         done.stdout = out.read()
     return done
