@@ -39,7 +39,10 @@ set(SETUP_TARGET_FLAGS
   -Os ${SETUP_ARCH_FLAGS} -mtune=generic
   -fno-exceptions -fno-rtti -fno-threadsafe-statics
   ${SETUP_UNWIND_FLAGS} -fno-stack-protector -U_FORTIFY_SOURCE
-  -ffunction-sections -fdata-sections
+  # Functions each in a section of their own, so that the linker drops those
+  # nothing calls. Not data: mingw's GCC then puts zero-filled variables among
+  # the initialised ones, where they take room in the file.
+  -ffunction-sections
   # The runtime's own memcpy/memset must not be turned into calls to themselves.
   -fno-tree-loop-distribute-patterns)
 target_compile_options(setuplogic PRIVATE ${SETUP_TARGET_FLAGS})

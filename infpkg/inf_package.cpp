@@ -3,6 +3,7 @@
 #include "platform/platform_layer.h"
 #include "setup/installed_file.h"
 #include "setup/setup_context.h"
+#include "setup/setup_log.h"
 #include "setup/text.h"
 
 namespace {
@@ -42,10 +43,29 @@ int InstallInfPackage(const char* name) {
   CPathString companyInf = FileIn(g_strAppDataDir, name, ".inf");
   CopyPackageFile(infFile, companyInf);
 
-  if (!GetPlatform().SetupCopyOEMInfA(g_pfnSetupCopyOEMInf, companyInf.c_str(), nullptr,
-                                      SPOST_PATH, SP_COPY_NOOVERWRITE, nullptr, 0, nullptr,
-                                      nullptr))
+  // The name Windows publishes it under (oemNN.inf) is the one that removes
+  // it again; with ERROR_FILE_EXISTS it names the package already there.
+  ++g_setupTally.packagesFound;
+  char published[MAX_PATH];
+  published[0] = '\0';
+  PSTR publishedName = published;
+  BOOL registered = GetPlatform().SetupCopyOEMInfA(
+      g_pfnSetupCopyOEMInf, companyInf.c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
+      published, sizeof(published), nullptr, &publishedName);
+  DWORD error = GetPlatform().GetLastError();
+  published[MAX_PATH - 1] = '\0';
+  if (!registered && error == ERROR_FILE_EXISTS) {
+    ++g_setupTally.packagesPresent;
+    LogLine("register %s: already present as %s", companyInf.c_str(), publishedName);
     return 0;
+  }
+  LogResult(registered, error, "register %s%s%s", companyInf.c_str(),
+            registered ? " as " : "", registered ? publishedName : "");
+  if (!registered) {
+    ++g_setupTally.packagesFailed;
+    return 0;
+  }
+  ++g_setupTally.packagesRegistered;
   CPathString message;
   FormatText(message, "Driver included in %s has successfully installed.", infFile.c_str());
   SetupMessageBox(nullptr, message.c_str(), "setup", MB_OK);

@@ -4,6 +4,7 @@
 #include "service/nt_driver_service.h"
 #include "setup/installed_file.h"
 #include "setup/setup_context.h"
+#include "setup/setup_log.h"
 #include "setup/text.h"
 
 namespace {
@@ -43,6 +44,7 @@ int InstallFrom(const NtDriverSet& set, size_t index) {
     // goes at the next restart, so leaving it as it is would report as
     // installed a driver that will be gone.
     if (service.IsMarkedForDelete()) {
+      ++g_setupTally.servicesFailed;
       service.AddError(entry.serviceName);
       service.AddError(" is being removed: restart Windows, then run setup again\n");
       ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
@@ -53,13 +55,16 @@ int InstallFrom(const NtDriverSet& set, size_t index) {
   } else {
     CPathString source = SourceFile(entry);
     if (!CopyOverwriting(source.c_str(), InstalledFile(entry).c_str())) {
+      ++g_setupTally.servicesFailed;
       ShowFailure("Copy file fail: %s", source.c_str(), "setup fail");
       return -1;
     }
     if (!service.Install()) {
+      ++g_setupTally.servicesFailed;
       ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
       return -1;
     }
+    ++g_setupTally.servicesInstalled;
     // A driver that does not start now still starts with the system.
     service.Start();
   }
@@ -72,9 +77,11 @@ int RemoveFrom(const NtDriverSet& set, size_t index) {
   CNtDriverService service;
   Configure(service, entry);
   if (!service.Remove()) {
+    ++g_setupTally.servicesFailed;
     ShowFailure("Setup fail: %s", service.GetMessageText(), "setup");
     return -1;
   }
+  ++g_setupTally.servicesRemoved;
   // A loaded driver's file cannot be deleted; it stays until it is unloaded.
   DeleteInstalledFile(InstalledFile(entry).c_str());
   return RemoveFrom(set, index + 1);

@@ -1,9 +1,15 @@
 // The one seam between the setup logic and Windows. Every Windows service the
 // logic needs is an operation here, named after the platform function it
-// stands for and taking that function's arguments. setup.exe binds it to the
-// real Win32 calls; the host build binds it to a simulated machine.
+// stands for and taking that function's arguments. The host build binds it to
+// a simulated machine, which overrides every operation. setup.exe has one
+// platform, Windows itself: there each operation is a plain member that calls
+// the Win32 function (platform/win32/win32_platform.h), so a call costs what
+// calling Windows directly costs, without a table of entries and a forwarding
+// function per operation (several KiB of a file that must stay small).
 #ifndef PLATFORM_PLATFORM_LAYER_H
 #define PLATFORM_PLATFORM_LAYER_H
+
+#include <stdarg.h>
 
 #include "platform/win_types.h"
 
@@ -13,100 +19,134 @@ const DWORD kSettableFileAttributes =
     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+#ifdef _WIN32
+// No state: a call passes the arguments on as they are.
+#define PLATFORM_OPERATION static
+#define PLATFORM_ABSTRACT
+#else
+#define PLATFORM_OPERATION virtual
+#define PLATFORM_ABSTRACT = 0
+#endif
+
 class PlatformLayer {
  public:
   // System information and folders
-  virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
-  virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) = 0;
-  virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size) = 0;
-  virtual DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) = 0;
-  virtual BOOL SetCurrentDirectoryA(LPCSTR path) = 0;
-  virtual void GetSystemInfo(SYSTEM_INFO* info) = 0;
-  virtual BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) = 0;
-  virtual HMODULE LoadLibraryA(LPCSTR name) = 0;
-  virtual HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) = 0;
-  virtual FARPROC GetProcAddress(HMODULE module, LPCSTR name) = 0;
-  virtual DWORD GetLastError() = 0;
+  PLATFORM_OPERATION BOOL GetVersionExA(OSVERSIONINFOA* info) PLATFORM_ABSTRACT;
+  // ntdll's, looked up when called: the true version, where GetVersionExA
+  // answers 6.2 on 8.1 and later to a program whose manifest names no newer
+  // Windows. Missing (9x, NT 4.0): STATUS_PROCEDURE_NOT_FOUND.
+  PLATFORM_OPERATION LONG RtlGetVersion(RTL_OSVERSIONINFOW* info) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION void GetLocalTime(SYSTEMTIME* time) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION UINT GetSystemDirectoryA(LPSTR buffer, UINT size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetCurrentDirectoryA(LPCSTR path) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION void GetSystemInfo(SYSTEM_INFO* info) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HMODULE LoadLibraryA(LPCSTR name) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION FARPROC GetProcAddress(HMODULE module, LPCSTR name) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetLastError() PLATFORM_ABSTRACT;
   // Lead-byte test of the ANSI code page: string helpers use it so that a
   // double-byte character is never split.
-  virtual BOOL IsDBCSLeadByte(BYTE value) = 0;
-  virtual int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) = 0;
-  virtual DWORD GetTickCount() = 0;
-  virtual void Sleep(DWORD milliseconds) = 0;
+  PLATFORM_OPERATION BOOL IsDBCSLeadByte(BYTE value) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) PLATFORM_ABSTRACT;
+  // user32's formatter: %s, %d, %u, %X with width, precision and the 0 flag;
+  // at most 1024 bytes, terminator included.
+  PLATFORM_OPERATION int wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
+                               DWORD languageId, LPSTR buffer, DWORD size,
+                               va_list* arguments) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetTickCount() PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION void Sleep(DWORD milliseconds) PLATFORM_ABSTRACT;
 
   // Processes: the 32-bit file hands over to its 64-bit twin under WOW64.
-  virtual HANDLE GetCurrentProcess() = 0;
+  PLATFORM_OPERATION HANDLE GetCurrentProcess() PLATFORM_ABSTRACT;
   // Both are newer than Windows 95 and NT 4.0 and are looked up when called:
   // where kernel32 lacks one, it fails with ERROR_CALL_NOT_IMPLEMENTED.
-  virtual BOOL IsWow64Process(HANDLE process, PBOOL wow64) = 0;
-  virtual BOOL IsWow64Process2(HANDLE process, USHORT* processMachine,
-                               USHORT* nativeMachine) = 0;
-  virtual BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+  PLATFORM_OPERATION BOOL IsWow64Process(HANDLE process, PBOOL wow64) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL IsWow64Process2(HANDLE process, USHORT* processMachine,
+                               USHORT* nativeMachine) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                               SECURITY_ATTRIBUTES* processSecurity,
                               SECURITY_ATTRIBUTES* threadSecurity, BOOL inheritHandles,
                               DWORD creationFlags, LPVOID environment,
                               LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
-                              PROCESS_INFORMATION* processInformation) = 0;
-  virtual BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) = 0;
+                              PROCESS_INFORMATION* processInformation) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) PLATFORM_ABSTRACT;
 
   // Named mutexes: one setup at a time
-  virtual HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) = 0;
-  virtual HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) = 0;
-  virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
-  virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
-  virtual BOOL CloseHandle(HANDLE handle) = 0;
+  PLATFORM_OPERATION HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL ReleaseMutex(HANDLE mutex) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL CloseHandle(HANDLE handle) PLATFORM_ABSTRACT;
 
   // Files
-  virtual BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) = 0;
-  virtual BOOL DeleteFileA(LPCSTR path) = 0;
-  virtual DWORD GetFileAttributesA(LPCSTR path) = 0;
-  virtual BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) = 0;
-  virtual HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) = 0;
-  virtual BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) = 0;
-  virtual BOOL FindClose(HANDLE find) = 0;
+  PLATFORM_OPERATION BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL DeleteFileA(LPCSTR path) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL MoveFileA(LPCSTR existing, LPCSTR newName) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
+                             SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                             HANDLE templateFile) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
+                         OVERLAPPED* overlapped) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL FlushFileBuffers(HANDLE file) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetFileAttributesA(LPCSTR path) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL FindClose(HANDLE find) PLATFORM_ABSTRACT;
   // Calls the SetupCopyOEMInfA entry that GetProcAddress bound.
-  virtual BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
+  PLATFORM_OPERATION BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                                 PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
                                 DWORD copyStyle, PSTR destinationInfFileName,
                                 DWORD destinationInfFileNameSize, PDWORD requiredSize,
-                                PSTR* destinationInfFileNameComponent) = 0;
+                                PSTR* destinationInfFileNameComponent) PLATFORM_ABSTRACT;
 
   // Service control manager
-  virtual SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
-                                   DWORD desiredAccess) = 0;
-  virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
-  virtual SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+  PLATFORM_OPERATION SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
+                                   DWORD desiredAccess) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL CloseServiceHandle(SC_HANDLE handle) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
                                    DWORD desiredAccess, DWORD serviceType, DWORD startType,
                                    DWORD errorControl, LPCSTR binaryPathName,
                                    LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
-                                   LPCSTR serviceStartName, LPCSTR password) = 0;
-  virtual SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) = 0;
-  virtual BOOL StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) = 0;
-  virtual BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) = 0;
-  virtual BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) = 0;
-  virtual BOOL DeleteService(SC_HANDLE service) = 0;
-  virtual BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                   LPCSTR serviceStartName, LPCSTR password) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL DeleteService(SC_HANDLE service) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
                                     DWORD errorControl, LPCSTR binaryPathName,
                                     LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
                                     LPCSTR serviceStartName, LPCSTR password,
-                                    LPCSTR displayName) = 0;
+                                    LPCSTR displayName) PLATFORM_ABSTRACT;
 
   // Registry
-  virtual LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+  PLATFORM_OPERATION LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
                                DWORD options, REGSAM desired, SECURITY_ATTRIBUTES* security,
-                               HKEY* result, LPDWORD disposition) = 0;
-  virtual LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                              const BYTE* data, DWORD size) = 0;
-  virtual LONG RegCloseKey(HKEY key) = 0;
-  virtual LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) = 0;
+                               HKEY* result, LPDWORD disposition) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                              const BYTE* data, DWORD size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegCloseKey(HKEY key) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) PLATFORM_ABSTRACT;
 
+#ifndef _WIN32
  protected:
-  // Not virtual and trivial: setup.exe's instance is constant-initialised, so
-  // it exists before any static constructor asks it for anything.
+  // Not virtual: no machine is deleted through the seam.
   ~PlatformLayer() = default;
+#endif
 };
 
-// The platform this process runs on. Defined once per build.
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#else
+// The platform this process runs on: the active simulated machine.
 PlatformLayer& GetPlatform();
+#endif
 
 #endif  // PLATFORM_PLATFORM_LAYER_H

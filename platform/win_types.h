@@ -28,6 +28,7 @@ typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int32_t LONG;
 typedef char CHAR;
+typedef uint16_t WCHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef char* PSTR;
@@ -71,6 +72,21 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define FILE_BEGIN 0u
+#define FILE_END 2u
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -99,6 +115,8 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_DISK_FULL 112L
 #define ERROR_NOT_OWNER 288L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DIRECTORY 267L
@@ -162,6 +180,28 @@ typedef struct _SECURITY_ATTRIBUTES {
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _OSVERSIONINFOW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+} RTL_OSVERSIONINFOW, *PRTL_OSVERSIONINFOW;
 
 typedef struct _STARTUPINFOA {
   DWORD cb;

@@ -4,6 +4,7 @@
 
 #include "platform/platform_layer.h"
 #include "setup/path_string.h"
+#include "setup/setup_log.h"
 #include "setup/text.h"
 
 namespace {
@@ -22,6 +23,12 @@ bool SetString(HKEY key, const char* name, const char* value) {
                                       static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
 }
 
+// Logs one service-manager action and passes its outcome on.
+bool Logged(bool ok, const char* service, const char* action) {
+  LogResult(ok, GetPlatform().GetLastError(), "service %s: %s", service, action);
+  return ok;
+}
+
 }  // namespace
 
 CNtDriverService::CNtDriverService() {
@@ -34,7 +41,7 @@ CNtDriverService::~CNtDriverService() {
 
 bool CNtDriverService::OpenManager() {
   m_hManager = GetPlatform().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  return m_hManager != nullptr;
+  return m_hManager || Logged(false, "-", "open the service control manager");
 }
 
 void CNtDriverService::CloseManager() {
@@ -53,7 +60,9 @@ void CNtDriverService::SetNames(const char* serviceName, const char* driverName,
 
 SC_HANDLE CNtDriverService::OpenOwnService() {
   if (!m_hManager) return nullptr;
-  return GetPlatform().OpenServiceA(m_hManager, m_szServiceName, SERVICE_ALL_ACCESS);
+  SC_HANDLE service = GetPlatform().OpenServiceA(m_hManager, m_szServiceName, SERVICE_ALL_ACCESS);
+  if (!service) Logged(false, m_szServiceName, "open");
+  return service;
 }
 
 bool CNtDriverService::Install() {
@@ -63,7 +72,7 @@ bool CNtDriverService::Install() {
       m_hManager, m_szServiceName, m_szServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
       m_dwStartType, SERVICE_ERROR_NORMAL, m_szImagePath, nullptr, nullptr, nullptr, nullptr,
       nullptr);
-  if (!service) return false;
+  if (!Logged(service != nullptr, m_szServiceName, "create")) return false;
   GetPlatform().CloseServiceHandle(service);
   return true;
 }
@@ -72,8 +81,9 @@ bool CNtDriverService::Remove() {
   if (m_bRegistryMode) return RegistryRemove();
   SC_HANDLE service = OpenOwnService();
   if (!service) return false;
-  bool removed = GetPlatform().DeleteService(service) ||
-                 GetPlatform().GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  bool deleted = GetPlatform().DeleteService(service) != FALSE;
+  bool removed = deleted || GetPlatform().GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  Logged(deleted, m_szServiceName, "delete");
   GetPlatform().CloseServiceHandle(service);
   return removed;
 }
@@ -81,7 +91,8 @@ bool CNtDriverService::Remove() {
 bool CNtDriverService::Start() {
   SC_HANDLE service = OpenOwnService();
   if (!service) return false;
-  bool started = GetPlatform().StartServiceA(service, 0, nullptr) != FALSE;
+  bool started = Logged(GetPlatform().StartServiceA(service, 0, nullptr) != FALSE,
+                        m_szServiceName, "start");
   GetPlatform().CloseServiceHandle(service);
   return started;
 }
@@ -101,6 +112,7 @@ bool CNtDriverService::Stop() {
 bool CNtDriverService::IsInstalled() {
   SC_HANDLE service = OpenOwnService();
   if (!service) return false;
+  Logged(true, m_szServiceName, "open");
   GetPlatform().CloseServiceHandle(service);
   return true;
 }
@@ -122,6 +134,7 @@ bool CNtDriverService::IsMarkedForDelete() {
                                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
                                                     nullptr, nullptr, nullptr, nullptr) &&
                 GetPlatform().GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  if (marked) LogLine("service %s: marked for deletion", m_szServiceName);
   GetPlatform().CloseServiceHandle(service);
   return marked;
 }

@@ -2,10 +2,10 @@
 
 #include <string.h>
 
-#include "setup/setup_context.h"
 #include "setup/text.h"
 
-CPathString g_strHandOverFailure;
+char g_szHandOverFailure[kHandOverFailureSize];
+bool g_bWow64;
 
 namespace {
 
@@ -17,47 +17,51 @@ bool RunsUnderWow64OnX64() {
   PlatformLayer& platform = GetPlatform();
   USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
   USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
-  if (platform.IsWow64Process2(platform.GetCurrentProcess(), &processMachine, &nativeMachine))
-    return processMachine != IMAGE_FILE_MACHINE_UNKNOWN &&
-           nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+  g_bWow64 = false;
+  if (platform.IsWow64Process2(platform.GetCurrentProcess(), &processMachine, &nativeMachine)) {
+    g_bWow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    return g_bWow64 && nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+  }
   if (platform.GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
   BOOL wow64 = FALSE;
-  return platform.IsWow64Process(platform.GetCurrentProcess(), &wow64) && wow64;
+  g_bWow64 = platform.IsWow64Process(platform.GetCurrentProcess(), &wow64) && wow64;
+  return g_bWow64;
 }
 
-// False for a name that already ends in "64": no chain of hand-overs can form.
-// (No trail byte of a double-byte character is a digit.)
-bool TwinPath(const CPathString& program, CPathString& twin) {
-  const char* path = program.c_str();
+// The program's own path with "64" before its extension; false for a name
+// that already ends in "64" (no chain of hand-overs can form) or a path that
+// does not fit. No trail byte of a double-byte character is a digit.
+bool MakeTwinPath(char* path) {
+  DWORD length = GetPlatform().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length + 2 >= MAX_PATH) {
+    FormatInto(g_szHandOverFailure, "the program's path is too long");
+    return false;
+  }
+  path[length] = '\0';
   const char* separator = FindLastChar(path, '\\');
-  const char* name = separator ? separator + 1 : path;
+  char* name = separator ? path + (separator - path) + 1 : path;
   const char* dot = FindLastChar(name, '.');
-  const char* end = dot ? dot : path + program.Length();
+  char* end = dot ? name + (dot - name) : path + length;
   if (end - name >= 2 && end[-2] == '6' && end[-1] == '4') return false;
-  twin.Assign("").Append(path, static_cast<size_t>(end - path)).Append("64").Append(end);
+  memmove(end + 2, end, static_cast<size_t>(path + length + 1 - end));
+  end[0] = '6';
+  end[1] = '4';
   return true;
-}
-
-bool Failure(const CPathString& twin, const char* why, DWORD error = 0) {
-  g_strHandOverFailure.Assign(twin.c_str()).Append(why);
-  if (error) AppendNumber(g_strHandOverFailure.Append(" (error "), error).Append(")");
-  return false;
 }
 
 }  // namespace
 
 bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
-  g_strHandOverFailure.Assign("");
+  g_szHandOverFailure[0] = '\0';
   if (!RunsUnderWow64OnX64()) return false;
-  CPathString program, twin;
-  if (!ReadProgramPath(program)) return Failure(program, ": the program's path is too long");
-  if (!TwinPath(program, twin)) return false;
+  char twin[MAX_PATH];
+  if (!MakeTwinPath(twin)) return false;
   PlatformLayer& platform = GetPlatform();
-  if (twin.Length() >= MAX_PATH) return Failure(twin, ": the path is too long");
-  DWORD attributes = platform.GetFileAttributesA(twin.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return Failure(twin, " is missing");
-
+  DWORD attributes = platform.GetFileAttributesA(twin);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    FormatInto(g_szHandOverFailure, "%s is missing", twin);
+    return false;
+  }
   // The child's command line is its own name, then the arguments as received.
   CPathString line("\"");
   line.Append(twin).Append("\"");
@@ -66,10 +70,12 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
   memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION child;
-  memset(&child, 0, sizeof(child));
-  if (!platform.CreateProcessA(twin.c_str(), line.Data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child))
-    return Failure(twin, " could not be started", platform.GetLastError());
+  if (!platform.CreateProcessA(twin, line.Data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &child)) {
+    FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", twin,
+               platform.GetLastError());
+    return false;
+  }
   platform.CloseHandle(child.hThread);
   // A child whose end cannot be seen has an unknown outcome: failure.
   DWORD code = static_cast<DWORD>(-1);

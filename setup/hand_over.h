@@ -5,7 +5,6 @@
 #define SETUP_HAND_OVER_H
 
 #include "platform/platform_layer.h"
-#include "setup/path_string.h"
 
 // Starts the 64-bit file beside the program, named after it with "64" before
 // the extension (setup.exe -> setup64.exe, ssetup.exe -> ssetup64.exe), with
@@ -13,8 +12,12 @@
 // exit code. False when this process is to do the run itself.
 bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode);
 
+// Whether this process runs under WOW64 (on any machine).
+extern bool g_bWow64;
+
 // Why a 32-bit file under WOW64 on an x64 machine does its own run; empty
 // everywhere else.
-extern CPathString g_strHandOverFailure;
+const int kHandOverFailureSize = MAX_PATH + 64;
+extern char g_szHandOverFailure[kHandOverFailureSize];
 
 #endif  // SETUP_HAND_OVER_H

@@ -1,6 +1,7 @@
 #include "setup/installed_file.h"
 
 #include "platform/platform_layer.h"
+#include "setup/setup_log.h"
 
 namespace {
 
@@ -27,7 +28,9 @@ void RestoreAttributes(const char* path, DWORD saved) {
 bool CopyOverwriting(const char* source, const char* destination) {
   DWORD saved = ClearAttributes(
       destination, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (!GetPlatform().CopyFileA(source, destination, FALSE)) {
+  bool copied = GetPlatform().CopyFileA(source, destination, FALSE) != FALSE;
+  LogResult(copied, GetPlatform().GetLastError(), "copy %s -> %s", source, destination);
+  if (!copied) {
     RestoreAttributes(destination, saved);
     return false;
   }
@@ -37,7 +40,8 @@ bool CopyOverwriting(const char* source, const char* destination) {
 
 bool DeleteInstalledFile(const char* path) {
   DWORD saved = ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
-  if (GetPlatform().DeleteFileA(path)) return true;
-  RestoreAttributes(path, saved);
-  return false;
+  bool deleted = GetPlatform().DeleteFileA(path) != FALSE;
+  LogResult(deleted, GetPlatform().GetLastError(), "delete %s", path);
+  if (!deleted) RestoreAttributes(path, saved);
+  return deleted;
 }

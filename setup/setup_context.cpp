@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "setup/setup_log.h"
 #include "setup/text.h"
 
 COsVersion::COsVersion() {
@@ -30,6 +31,7 @@ PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf = nullptr;
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version block is the 148-byte ANSI one");
 
 int SetupMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  LogLine("box%s \"%s\": %.900s", g_bSilent ? " (silent, not shown)" : "", caption, text);
   if (g_bSilent) return 1;
   return GetPlatform().MessageBoxA(owner, text, caption, type);
 }
@@ -44,17 +46,6 @@ bool IsMultiProcessor() {
   return g_nProcessors > 1;
 }
 
-void ResetSetupContext() {
-  g_osVersion = COsVersion();
-  g_strWindowsDir.Assign("");
-  g_strModuleDir.Assign("");
-  g_strAppDataDir.Assign("");
-  g_bInstall = true;
-  g_bSilent = false;
-  g_bMultiProcessor = false;
-  g_nProcessors = -1;
-  g_pfnSetupCopyOEMInf = nullptr;
-}
 
 enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
 

@@ -1,5 +1,6 @@
 #include "setup/text.h"
 
+#include <stdarg.h>
 #include <string.h>
 
 #include "platform/platform_layer.h"
@@ -65,16 +66,12 @@ void FormatText(CPathString& out, const char* format, const char* value) {
 }
 
 // How many bytes of `text`, at most `room`, end on a character boundary.
-CPathString& AppendNumber(CPathString& out, unsigned long value, int width) {
-  char digits[24];
-  char* end = digits + sizeof(digits);
-  char* p = end;
-  unsigned base = width ? 16 : 10;
-  do {
-    *--p = "0123456789ABCDEF"[value % base];
-    value /= base;
-  } while (value || (width && end - p < width));
-  return out.Append(p, static_cast<size_t>(end - p));
+int FormatInto(char* buffer, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int length = GetPlatform().wvsprintfA(buffer, format, arguments);
+  va_end(arguments);
+  return length;
 }
 
 static size_t FittingPrefix(const char* text, size_t room, bool* whole) {

@@ -28,9 +28,9 @@ void MakeUpper(CPathString& text);
 // `format` with its first "%s" replaced by `value`; no other directive exists.
 void FormatText(CPathString& out, const char* format, const char* value);
 
-// Appends `value` in decimal, or, with `width`, in hexadecimal of that many
-// digits (zeros in front).
-CPathString& AppendNumber(CPathString& out, unsigned long value, int width = 0);
+// `format` filled by user32's wvsprintfA (%s, %d, %u, %X, with width and
+// precision) into `buffer`: at most 1023 characters and the terminator.
+int FormatInto(char* buffer, const char* format, ...);
 
 // Bounded copy and append into a fixed field of `size` bytes. The field stays
 // NUL-terminated and never splits a double-byte character. They return false

@@ -5,6 +5,7 @@
 #include "setup/hand_over.h"
 #include "setup/setup_context.h"
 #include "setup/setup_lock.h"
+#include "setup/setup_log.h"
 
 namespace {
 
@@ -41,6 +42,15 @@ const Route kRoutes[] = {
 
 bool Matches(Match match, bool value) { return match == kAny || (match == kYes) == value; }
 
+int RunRoute() {
+  for (const Route& route : kRoutes) {
+    if (Matches(route.nt4, g_osVersion.IsNt4()) && Matches(route.install, g_bInstall) &&
+        Matches(route.multiProcessor, g_bMultiProcessor))
+      return route.run();
+  }
+  return -1;
+}
+
 }  // namespace
 
 extern "C" LPSTR SkipProgramName(LPSTR commandLine) {
@@ -69,15 +79,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
                       "setup", MB_OK);
     return kAnotherSetupRunning;
   }
-  if (InitSetup(commandLine) == -1) {
+  bool started = InitSetup(commandLine) != -1;
+  OpenSetupLog(commandLine, lock.Waited());
+  int exitCode = started ? RunRoute() : -1;
+  if (!started)
     SetupMessageBox(nullptr, "Setup failed to initialize.\nPlease check OS for compatibility.",
                     "setup", MB_OK);
-    return -1;
-  }
-  for (const Route& route : kRoutes) {
-    if (Matches(route.nt4, g_osVersion.IsNt4()) && Matches(route.install, g_bInstall) &&
-        Matches(route.multiProcessor, g_bMultiProcessor))
-      return route.run();
-  }
-  return -1;
+  CloseSetupLog(exitCode);
+  return exitCode;
 }

@@ -1,10 +1,29 @@
 #!/usr/bin/env bash
 # Writes a small driver package of our own into a folder: NAME.inf, a valid
 # INF for a USB device, and NAME.sys, a dummy driver file (not a real driver).
-# Usage: make_sample_package.sh FOLDER NAME [--no-sys]
+# --no-sys leaves the SYS file out; --catalog ENTRY=FILE names a catalog in
+# [Version] (ENTRY: CatalogFile, CatalogFile.NT, CatalogFile.NTamd64...) and
+# writes a dummy FILE beside the INF; --missing-catalog ENTRY=FILE names one
+# that is not there. Both may be given more than once.
+# Usage: make_sample_package.sh FOLDER NAME [--no-sys] [--catalog ENTRY=FILE]...
 set -euo pipefail
 folder=$1 name=$2
+shift 2
 mkdir -p "$folder"
+sys=yes catalogs=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-sys) sys=no ;;
+    --catalog|--missing-catalog)
+      entry=${2%%=*} file=${2#*=}
+      catalogs+="$entry=$file"$'\n'
+      # Not a real signed catalog: enough for a setup that only copies it.
+      [ "$1" = --missing-catalog ] || printf 'dummy catalog %s\n' "$file" > "$folder/$file"
+      shift ;;
+    *) echo "make_sample_package.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
 # Windows INF files are CRLF text.
 sed 's/$/\r/' > "$folder/$name.inf" <<INF
 ; Sample package $name for the Vesk USB setup tests.
@@ -14,7 +33,7 @@ Class=USB
 ClassGuid={36FC9E60-C465-11CF-8056-444553540000}
 Provider=%Company%
 DriverVer=01/01/2026,1.0.0.0
-
+${catalogs}
 [Manufacturer]
 %Company%=Models
 
@@ -50,7 +69,7 @@ Company="Velmoran"
 DeviceName="Vesk USB device ($name)"
 Disk="Vesk driver disk"
 INF
-if [ "${3:-}" != "--no-sys" ]; then
+if [ $sys = yes ]; then
   # A dummy file that starts like a PE image but is not one.
   printf 'MZ dummy driver %s for tests\n' "$name" > "$folder/$name.sys"
 fi

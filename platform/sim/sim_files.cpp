@@ -28,7 +28,8 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   if (Node* existing = NodeAt(to)) {
     if (existing->folder) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
-    if (existing == from || existing->locked) return Fail(ERROR_SHARING_VIOLATION);
+    if (existing == from || SharingConflict(*existing, GENERIC_WRITE, 0))
+      return Fail(ERROR_SHARING_VIOLATION);
     if (existing->attributes &
         (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
       return Fail(ERROR_ACCESS_DENIED);
@@ -48,7 +49,7 @@ BOOL CSimMachine::DeleteFileA(LPCSTR path) {
   Node* node = NodeAt(path);
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
   if (node->folder || (node->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  if (node->locked) return Fail(ERROR_SHARING_VIOLATION);
+  if (SharingConflict(*node, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
   EraseNode(Resolve(path));
   return TRUE;
 }
@@ -147,5 +148,126 @@ BOOL CSimMachine::FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
 BOOL CSimMachine::FindClose(HANDLE handle) {
   Record("FindClose()");
   if (m_finds.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return Fail(ERROR_INVALID_HANDLE);
+  return TRUE;
+}
+
+// ---------------------------------------------------------------- open files
+
+bool CSimMachine::SharingConflict(const Node& node, DWORD access, DWORD share) const {
+  if (node.locked) return true;
+  std::vector<std::pair<DWORD, DWORD>> opens = node.otherOpens;
+  std::string key = Upper(node.path);
+  for (const auto& file : m_files)
+    if (file.second.key == key) opens.push_back({file.second.access, file.second.share});
+  for (const auto& open : opens) {
+    if (((access & GENERIC_READ) && !(open.second & FILE_SHARE_READ)) ||
+        ((access & GENERIC_WRITE) && !(open.second & FILE_SHARE_WRITE)) ||
+        (!access && !(open.second & FILE_SHARE_DELETE)) ||
+        ((open.first & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
+        ((open.first & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)))
+      return true;
+  }
+  return false;
+}
+
+bool CSimMachine::WritesDenied(const std::string& fullPath) const {
+  return m_deniedFolders.count(Upper(ParentOf(fullPath))) > 0;
+}
+
+CSimMachine::OpenFile* CSimMachine::FileOf(HANDLE handle) {
+  auto it = m_files.find(reinterpret_cast<uintptr_t>(handle));
+  return it == m_files.end() ? nullptr : &it->second;
+}
+
+HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES*,
+                                DWORD disposition, DWORD, HANDLE) {
+  Record("CreateFileA(" + Text(name) + ", " + Number(access) + ", " + Number(shareMode) + ", " +
+         Number(disposition) + ")");
+  if (TooLong(name)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_HANDLE_VALUE;
+  std::string full = Resolve(name);
+  const Node* parent = NodeAt(ParentOf(full));
+  if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+  Node* node = NodeAt(full);
+  if (node && node->folder) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (!node && disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if ((access & GENERIC_WRITE) &&
+      (WritesDenied(full) || (node && (node->attributes & FILE_ATTRIBUTE_READONLY))))
+    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (node && SharingConflict(*node, access, shareMode))
+    return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
+  bool existed = node != nullptr;
+  if (!node) node = &MakeNode(full, false);
+  if (disposition == CREATE_ALWAYS) node->content.clear();
+  uintptr_t handle = m_nNextFile++;
+  m_files[handle] = OpenFile{Upper(full), access, shareMode};
+  m_nLastError = existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+DWORD CSimMachine::SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+  Record("SetFilePointer(" + Number(static_cast<uint32_t>(distance)) + ", " + Number(method) + ")");
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE), INVALID_SET_FILE_POINTER;
+  if (distanceHigh) *distanceHigh = 0;
+  size_t base = method == FILE_END ? m_nodes[open->key].content.size()
+                : method == FILE_BEGIN ? 0 : open->position;
+  if (distance < 0 && static_cast<size_t>(-distance) > base)
+    return Fail(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
+  open->position = base + distance;
+  return static_cast<DWORD>(open->position);
+}
+
+DWORD CSimMachine::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+  Record("GetFileSize()");
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE), INVALID_FILE_SIZE;
+  if (sizeHigh) *sizeHigh = 0;
+  return static_cast<DWORD>(m_nodes[open->key].content.size());
+}
+
+// A write that fails writes nothing here (Windows may leave part of it).
+BOOL CSimMachine::WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
+                            OVERLAPPED*) {
+  Record("WriteFile(" + Number(size) + ")");
+  if (written) *written = 0;
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!(open->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+  if (m_nWriteRefusal) return Fail(m_nWriteRefusal);
+  std::string& content = m_nodes[open->key].content;
+  if (content.size() < open->position) content.resize(open->position, '\0');
+  content.replace(open->position, size, static_cast<const char*>(data), size);
+  open->position += size;
+  if (written) *written = size;
+  return TRUE;
+}
+
+BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
+  Record("FlushFileBuffers()");
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!(open->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+  ++m_nFlushes;
+  return TRUE;
+}
+
+// MoveFile renames read-only files too, but not onto an existing name, and
+// not while a process has the file open without FILE_SHARE_DELETE.
+BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
+  Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
+  if (TooLong(existing) || TooLong(newName)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  Node* from = NodeAt(existing);
+  if (!from) return Fail(ERROR_FILE_NOT_FOUND);
+  std::string to = Resolve(newName);
+  if (NodeAt(to)) return Fail(ERROR_ALREADY_EXISTS);
+  const Node* parent = NodeAt(ParentOf(to));
+  if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
+  if (WritesDenied(to) || WritesDenied(from->path)) return Fail(ERROR_ACCESS_DENIED);
+  if (SharingConflict(*from, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  Node moved = *from;
+  EraseNode(Resolve(existing));
+  Node& node = MakeNode(to, moved.folder);
+  node.content = moved.content;
+  node.attributes = moved.attributes;
   return TRUE;
 }

@@ -2,6 +2,8 @@
 // Files, services, registry and the setup library each have a file of their own.
 #include "platform/sim/sim_internal.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 using sim::Number;
@@ -209,6 +211,8 @@ void CSimMachine::Restart() {
   m_serviceHandles.clear();
   m_keyHandles.clear();
   m_finds.clear();
+  m_files.clear();
+  for (auto& entry : m_nodes) entry.second.otherOpens.clear();
   for (auto it = m_services.begin(); it != m_services.end();) {
     Service& service = it->second;
     service.openHandles = 0;
@@ -283,6 +287,14 @@ void CSimMachine::FailCreateDirectory(const std::string& path, DWORD error) {
   m_createFaults[Upper(Resolve(path))] = error;
 }
 
+void CSimMachine::OpenElsewhere(const std::string& path, DWORD access, DWORD share) {
+  if (Node* node = NodeAt(path)) node->otherOpens.push_back({access, share});
+}
+
+void CSimMachine::DenyWritesIn(const std::string& folder) {
+  m_deniedFolders.insert(Upper(Resolve(folder)));
+}
+
 void CSimMachine::LockFile(const std::string& path) {
   if (Node* node = NodeAt(path)) node->locked = true;
 }
@@ -303,6 +315,66 @@ BOOL CSimMachine::GetVersionExA(OSVERSIONINFOA* info) {
   *info = m_version;
   info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
   return TRUE;
+}
+
+// ntdll's RtlGetVersion exists from Windows 2000 on.
+LONG CSimMachine::RtlGetVersion(RTL_OSVERSIONINFOW* info) {
+  Record("RtlGetVersion()");
+  if (m_version.dwPlatformId != VER_PLATFORM_WIN32_NT || m_version.dwMajorVersion < 5)
+    return static_cast<LONG>(0xC000007A);  // STATUS_PROCEDURE_NOT_FOUND
+  memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+  info->dwMajorVersion = m_trueVersion.major ? m_trueVersion.major : m_version.dwMajorVersion;
+  info->dwMinorVersion = m_trueVersion.major ? m_trueVersion.minor : m_version.dwMinorVersion;
+  info->dwBuildNumber = m_trueVersion.major ? m_trueVersion.build : m_version.dwBuildNumber;
+  info->dwPlatformId = m_version.dwPlatformId;
+  for (size_t i = 0; i < 127 && m_version.szCSDVersion[i]; ++i)
+    info->szCSDVersion[i] = static_cast<unsigned char>(m_version.szCSDVersion[i]);
+  return 0;
+}
+
+// user32's wvsprintf knows fewer conversions than C's: a format it does not
+// know is the caller's fault, and stops the test.
+int CSimMachine::wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) {
+  for (const char* p = strchr(format, '%'); p; p = strchr(p + 1, '%')) {
+    ++p;
+    if (*p == '%') continue;
+    p += strspn(p, "-#0");
+    p += strspn(p, "0123456789");
+    if (*p == '.') p += 1 + strspn(p + 1, "0123456789");
+    if (*p == 'h' || *p == 'l') ++p;
+    if (!*p || !strchr("cdisuxXp", *p)) {
+      fprintf(stderr, "wvsprintfA does not know the format \"%s\"\n", format);
+      abort();
+    }
+  }
+  // At most 1024 bytes, terminator included.
+  int length = vsnprintf(buffer, 1024, format, arguments);
+  return length < 0 ? 0 : length > 1023 ? 1023 : length;
+}
+
+DWORD CSimMachine::FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD,
+                                  LPSTR buffer, DWORD size, va_list*) {
+  static const std::map<DWORD, const char*> kTexts = {
+      {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+      {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+      {ERROR_ACCESS_DENIED, "Access is denied."},
+      {ERROR_SHARING_VIOLATION,
+       "The process cannot access the file because it is being used by another process."},
+      {ERROR_FILE_EXISTS, "The file exists."},
+      {ERROR_DISK_FULL, "There is not enough space on the disk."},
+      {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+      {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service."},
+      {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion."},
+      {ERROR_SERVICE_EXISTS, "The specified service already exists."},
+  };
+  if (flags != (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS))
+    return Fail(ERROR_INVALID_PARAMETER), 0;
+  auto text = kTexts.find(messageId);
+  if (text == kTexts.end()) return Fail(317), 0;  // ERROR_MR_MID_NOT_FOUND
+  std::string message = std::string(text->second) + "\r\n";  // as Windows ends them
+  if (message.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER), 0;
+  memcpy(buffer, message.c_str(), message.size() + 1);
+  return static_cast<DWORD>(message.size());
 }
 
 // Both answer the size they need when the buffer is too small, and fill nothing.

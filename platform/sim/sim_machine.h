@@ -93,6 +93,13 @@ class CSimMachine final : public PlatformLayer {
   // The Remote Desktop session this process runs in (0: services, XP's console).
   void SetSession(DWORD session) { m_nSession = session; }
   void FailVersionQuery() { m_bFailVersion = true; }
+  // What RtlGetVersion answers (2000 and later) where GetVersionExA is told
+  // another version, as 8.1 and later do to a program without a manifest
+  // entry for them.
+  void SetTrueVersion(DWORD major, DWORD minor, DWORD build) {
+    m_trueVersion = {major, minor, build};
+  }
+  void SetLocalTime(const SYSTEMTIME& time) { m_localTime = time; }
   // Also creates the folder with System32\Drivers and Inf below it.
   void SetWindowsDir(const std::string& path);
   void SetProgramPath(const std::string& path);  // its folder is created
@@ -124,6 +131,13 @@ class CSimMachine final : public PlatformLayer {
   void FailCopyTo(const std::string& destination, DWORD error = ERROR_ACCESS_DENIED);
   void FailCreateDirectory(const std::string& path, DWORD error = ERROR_ACCESS_DENIED);
   void LockFile(const std::string& path);  // in use: no delete, no overwrite
+  // Another process has the file open with this access and sharing.
+  void OpenElsewhere(const std::string& path, DWORD access, DWORD share);
+  // Every WriteFile fails with this code, writing nothing (a full disk).
+  void FailWrites(DWORD error = ERROR_DISK_FULL) { m_nWriteRefusal = error; }
+  // Nothing can be created, written or renamed in this folder (its security
+  // admits no writer).
+  void DenyWritesIn(const std::string& folder);
   void RemoveLibrary(const std::string& name) { m_missingLibraries.insert(Upper(name)); }
   void RemoveEntry(const std::string& name) { m_missingEntries.insert(name); }
   void RefuseOemInf(DWORD error) { m_nOemInfRefusal = error; }
@@ -155,6 +169,8 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenKeyHandles() const { return m_keyHandles.size(); }
   size_t OpenMutexHandles() const { return m_mutexHandles.size(); }
   size_t OpenProcessHandles() const { return m_processHandles.size(); }
+  size_t OpenFileHandles() const { return m_files.size(); }
+  int Flushes() const { return m_nFlushes; }
   const std::vector<ProcessStart>& ProcessesStarted() const { return m_processes; }
   DWORD Now() const { return m_nTickCount; }
   // A wait without a time limit on something that never comes: the real
@@ -173,6 +189,8 @@ class CSimMachine final : public PlatformLayer {
 
   // ---- PlatformLayer
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
+  LONG RtlGetVersion(RTL_OSVERSIONINFOW* info) override;
+  void GetLocalTime(SYSTEMTIME* time) override { *time = m_localTime; }
   UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
   UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
   DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
@@ -185,6 +203,9 @@ class CSimMachine final : public PlatformLayer {
   DWORD GetLastError() override { return m_nLastError; }
   BOOL IsDBCSLeadByte(BYTE value) override;
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+  int wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) override;
+  DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                       LPSTR buffer, DWORD size, va_list* arguments) override;
   DWORD GetTickCount() override { return m_nTickCount; }
   void Sleep(DWORD milliseconds) override;
   HANDLE GetCurrentProcess() override;
@@ -203,6 +224,14 @@ class CSimMachine final : public PlatformLayer {
   BOOL CloseHandle(HANDLE handle) override;
   BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override;
   BOOL DeleteFileA(LPCSTR path) override;
+  BOOL MoveFileA(LPCSTR existing, LPCSTR newName) override;
+  HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES* security,
+                     DWORD disposition, DWORD flags, HANDLE templateFile) override;
+  DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) override;
+  DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) override;
+  BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
+                 OVERLAPPED* overlapped) override;
+  BOOL FlushFileBuffers(HANDLE file) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
   BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override;
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
@@ -249,6 +278,13 @@ class CSimMachine final : public PlatformLayer {
     bool locked = false;
     DWORD attributes = 0;
     std::string shortName;  // empty when the long name is a valid 8.3 name
+    std::vector<std::pair<DWORD, DWORD>> otherOpens;  // another process's access, sharing
+  };
+  struct OpenFile {
+    std::string key;  // Upper(full path)
+    DWORD access;
+    DWORD share;
+    size_t position = 0;
   };
   struct Find {
     struct Entry {
@@ -299,6 +335,12 @@ class CSimMachine final : public PlatformLayer {
   bool Fail(DWORD error);
   void Record(const std::string& call) { m_log.push_back(call); }
   bool WildcardMatch(const char* pattern, const char* name) const;
+  // Whether opening `node` with this access and sharing (or deleting or
+  // renaming it, with FILE_SHARE_DELETE asked of the others) conflicts with
+  // the opens there are.
+  bool SharingConflict(const Node& node, DWORD access, DWORD share) const;
+  bool WritesDenied(const std::string& fullPath) const;
+  OpenFile* FileOf(HANDLE handle);
   void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
   ServiceHandle* HandleOf(SC_HANDLE handle);
   SC_HANDLE NewServiceHandle(int manager, const std::string& serviceKey);
@@ -309,6 +351,10 @@ class CSimMachine final : public PlatformLayer {
   // Identity
   OSVERSIONINFOA m_version;
   bool m_bFailVersion = false;
+  struct {
+    DWORD major, minor, build;
+  } m_trueVersion = {0, 0, 0};
+  SYSTEMTIME m_localTime = {2026, 12, 3, 9, 10, 20, 30, 0};
   std::string m_strWindowsDir;
   std::string m_strProgramPath;
   DWORD m_nProcessors = 1;
@@ -324,6 +370,11 @@ class CSimMachine final : public PlatformLayer {
   bool m_bShortNames = true;
   std::map<std::string, DWORD> m_copyFaults;
   std::map<std::string, DWORD> m_createFaults;
+  std::set<std::string> m_deniedFolders;
+  std::map<uintptr_t, OpenFile> m_files;
+  uintptr_t m_nNextFile = 0x7000;
+  DWORD m_nWriteRefusal = 0;
+  int m_nFlushes = 0;
   std::map<uintptr_t, Find> m_finds;
   uintptr_t m_nNextFind = 0x1000;
 

@@ -61,6 +61,18 @@ BOOL CSimMachine::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR source, PCS
     m_oemInfCalls.push_back(call);
     return result;
   };
+  // The name in the store, given back for a new copy and for the one already
+  // there alike; a buffer too small takes nothing and fails the call.
+  auto give = [&](const std::string& name) {
+    call.published = name;
+    std::string path = m_strWindowsDir + "\\Inf\\" + name;
+    if (requiredSize) *requiredSize = static_cast<DWORD>(path.size() + 1);
+    if (!destination) return true;
+    if (destinationSize < path.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(destination, path.c_str(), path.size() + 1);
+    if (component) *component = destination + path.size() - name.size();
+    return true;
+  };
   if (entry != &SetupCopyOEMInfEntryPoint) return finish(Fail(ERROR_INVALID_FUNCTION));
   if (m_nOemInfRefusal) return finish(Fail(m_nOemInfRefusal));
   if (!source || !sim::IsAbsolute(source)) return finish(Fail(ERROR_FILE_NOT_FOUND));
@@ -71,7 +83,7 @@ BOOL CSimMachine::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR source, PCS
   if (!FolderExists(store)) return finish(Fail(ERROR_PATH_NOT_FOUND));
   for (const std::string& name : FilesBelow(store)) {
     if (Upper(NameOf(name)).compare(0, 3, "OEM") == 0 && FileContent(name) == inf->content) {
-      call.published = NameOf(name);
+      if (!give(NameOf(name))) return finish(FALSE);
       // The same package is already in the store.
       if (copyStyle & SP_COPY_NOOVERWRITE) return finish(Fail(ERROR_FILE_EXISTS));
       return finish(TRUE);
@@ -81,8 +93,8 @@ BOOL CSimMachine::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR source, PCS
   do {
     name = "oem" + Number(m_nPublished++) + ".inf";
   } while (NodeAt(store + "\\" + name));
+  if (!give(name)) return finish(FALSE);
   std::string content = inf->content;
   MakeNode(store + "\\" + name, false).content = content;
-  call.published = name;
   return finish(TRUE);
 }

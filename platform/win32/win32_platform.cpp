@@ -1,4 +1,5 @@
-// The real platform: thin calls of the Win32 functions, only in setup.exe.
+// The real platform's operations that are more than a call of Windows (the
+// plain ones are inline in win32_platform.h); only in setup.exe.
 #include "platform/platform_layer.h"
 
 namespace {
@@ -77,185 +78,119 @@ UINT TerminateFolder(LPSTR buffer, UINT size, UINT length) {
   return length;
 }
 
-class CWin32Platform final : public PlatformLayer {
- public:
-  constexpr CWin32Platform() = default;
-
-  BOOL GetVersionExA(OSVERSIONINFOA* info) override { return ::GetVersionExA(info); }
-  UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override {
-    return TerminateFolder(buffer, size, ::GetWindowsDirectoryA(buffer, size));
-  }
-  DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override {
-    DWORD length = ::GetModuleFileNameA(module, buffer, size);
-    TerminateBuffer(buffer, size, length);
-    return length;
-  }
-  UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override {
-    return TerminateFolder(buffer, size, ::GetSystemDirectoryA(buffer, size));
-  }
-  BOOL SetCurrentDirectoryA(LPCSTR path) override { return ::SetCurrentDirectoryA(path); }
-  void GetSystemInfo(SYSTEM_INFO* info) override { ::GetSystemInfo(info); }
-  BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) override {
-    return ::CreateDirectoryA(path, security);
-  }
-  HMODULE LoadLibraryA(LPCSTR name) override { return ::LoadLibraryA(name); }
-  // Once the default directories are the system folder only, a library
-  // loaded by its full path takes its dependencies from there: that is what
-  // LOAD_WITH_ALTERED_SEARCH_PATH is asked for, and the documentation gives no
-  // rule for the flag together with those defaults, so it is not passed then.
-  HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) override {
-    if (g_bSystemFolderOnly) flags &= ~LOAD_WITH_ALTERED_SEARCH_PATH;
-    return ::LoadLibraryExA(name, file, flags);
-  }
-  FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
-    return ::GetProcAddress(module, name);
-  }
-  DWORD GetLastError() override { return ::GetLastError(); }
-  BOOL IsDBCSLeadByte(BYTE value) override { return ::IsDBCSLeadByte(value); }
-  int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
-    return ::MessageBoxA(owner, text, caption, type);
-  }
-  DWORD GetTickCount() override { return ::GetTickCount(); }
-  void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
-
-  HANDLE GetCurrentProcess() override { return ::GetCurrentProcess(); }
-  BOOL IsWow64Process(HANDLE process, PBOOL wow64) override {
-    auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, PBOOL)>(KernelEntry("IsWow64Process"));
-    if (!entry) return NotImplemented<BOOL>(FALSE);
-    return entry(process, wow64);
-  }
-  BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {
-    auto entry =
-        EntryAs<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>(KernelEntry("IsWow64Process2"));
-    if (!entry) return NotImplemented<BOOL>(FALSE);
-    return entry(process, processMachine, nativeMachine);
-  }
-  BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
-                      SECURITY_ATTRIBUTES* processSecurity, SECURITY_ATTRIBUTES* threadSecurity,
-                      BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
-                      LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
-                      PROCESS_INFORMATION* processInformation) override {
-    return ::CreateProcessA(applicationName, commandLine, processSecurity, threadSecurity,
-                            inheritHandles, creationFlags, environment, currentDirectory,
-                            startupInfo, processInformation);
-  }
-  BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) override {
-    return ::GetExitCodeProcess(process, exitCode);
-  }
-
-  HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override {
-    return ::CreateMutexA(security, initialOwner, name);
-  }
-  HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) override {
-    return ::OpenMutexA(desiredAccess, inheritHandle, name);
-  }
-  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
-    return ::WaitForSingleObject(handle, milliseconds);
-  }
-  BOOL ReleaseMutex(HANDLE mutex) override { return ::ReleaseMutex(mutex); }
-  BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
-
-  BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override {
-    return ::CopyFileA(source, destination, failIfExists);
-  }
-  BOOL DeleteFileA(LPCSTR path) override { return ::DeleteFileA(path); }
-  DWORD GetFileAttributesA(LPCSTR path) override { return ::GetFileAttributesA(path); }
-  BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override {
-    return ::SetFileAttributesA(path, attributes);
-  }
-  // The package loop terminates every name it is given.
-  HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
-    return ::FindFirstFileA(pattern, data);
-  }
-  BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override {
-    return ::FindNextFileA(find, data);
-  }
-  BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
-  BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
-                        PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType, DWORD copyStyle,
-                        PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
-                        PDWORD requiredSize, PSTR* destinationInfFileNameComponent) override {
-    if (!entry) return NotImplemented<BOOL>(FALSE);
-    return entry(sourceInfFileName, oemSourceMediaLocation, oemSourceMediaType, copyStyle,
-                 destinationInfFileName, destinationInfFileNameSize, requiredSize,
-                 destinationInfFileNameComponent);
-  }
-
-  SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
-                           DWORD desiredAccess) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.openSCManager) return NotImplemented<SC_HANDLE>(nullptr);
-    return e.openSCManager(machineName, databaseName, desiredAccess);
-  }
-  BOOL CloseServiceHandle(SC_HANDLE handle) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.closeServiceHandle) return NotImplemented<BOOL>(FALSE);
-    return e.closeServiceHandle(handle);
-  }
-  SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
-                           DWORD desiredAccess, DWORD serviceType, DWORD startType,
-                           DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
-                           LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
-                           LPCSTR password) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.createService) return NotImplemented<SC_HANDLE>(nullptr);
-    return e.createService(manager, serviceName, displayName, desiredAccess, serviceType,
-                           startType, errorControl, binaryPathName, loadOrderGroup, tagId,
-                           dependencies, serviceStartName, password);
-  }
-  SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.openService) return NotImplemented<SC_HANDLE>(nullptr);
-    return e.openService(manager, serviceName, desiredAccess);
-  }
-  BOOL StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.startService) return NotImplemented<BOOL>(FALSE);
-    return e.startService(service, argCount, args);
-  }
-  BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.controlService) return NotImplemented<BOOL>(FALSE);
-    return e.controlService(service, control, status);
-  }
-  BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.queryServiceStatus) return NotImplemented<BOOL>(FALSE);
-    return e.queryServiceStatus(service, status);
-  }
-  BOOL DeleteService(SC_HANDLE service) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.deleteService) return NotImplemented<BOOL>(FALSE);
-    return e.deleteService(service);
-  }
-  BOOL ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
-                            DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
-                            LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
-                            LPCSTR password, LPCSTR displayName) override {
-    const ServiceEntries& e = BindServiceEntries();
-    if (!e.changeServiceConfig) return NotImplemented<BOOL>(FALSE);
-    return e.changeServiceConfig(service, serviceType, startType, errorControl, binaryPathName,
-                                 loadOrderGroup, tagId, dependencies, serviceStartName, password,
-                                 displayName);
-  }
-
-  LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
-                       REGSAM desired, SECURITY_ATTRIBUTES* security, HKEY* result,
-                       LPDWORD disposition) override {
-    return ::RegCreateKeyExA(key, subKey, reserved, keyClass, options, desired, security, result,
-                             disposition);
-  }
-  LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                      DWORD size) override {
-    return ::RegSetValueExA(key, valueName, reserved, type, data, size);
-  }
-  LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
-  LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) override { return ::RegDeleteKeyA(key, subKey); }
-};
-
-constinit CWin32Platform g_win32Platform;
-
 }  // namespace
+
+// The operations that are more than a call: newer functions bound at run
+// time, answers mended, the service manager bound on first use.
+
+LONG PlatformLayer::RtlGetVersion(RTL_OSVERSIONINFOW* info) {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  auto entry = EntryAs<LONG(WINAPI*)(RTL_OSVERSIONINFOW*)>(
+      ntdll ? ::GetProcAddress(ntdll, "RtlGetVersion") : nullptr);
+  return entry ? entry(info) : static_cast<LONG>(0xC000007A);  // STATUS_PROCEDURE_NOT_FOUND
+}
+UINT PlatformLayer::GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  return TerminateFolder(buffer, size, ::GetWindowsDirectoryA(buffer, size));
+}
+DWORD PlatformLayer::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  DWORD length = ::GetModuleFileNameA(module, buffer, size);
+  TerminateBuffer(buffer, size, length);
+  return length;
+}
+UINT PlatformLayer::GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  return TerminateFolder(buffer, size, ::GetSystemDirectoryA(buffer, size));
+}
+// Once the default directories are the system folder only, a library
+// loaded by its full path takes its dependencies from there: that is what
+// LOAD_WITH_ALTERED_SEARCH_PATH is asked for, and the documentation gives no
+// rule for the flag together with those defaults, so it is not passed then.
+HMODULE PlatformLayer::LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  if (g_bSystemFolderOnly) flags &= ~LOAD_WITH_ALTERED_SEARCH_PATH;
+  return ::LoadLibraryExA(name, file, flags);
+}
+BOOL PlatformLayer::IsWow64Process(HANDLE process, PBOOL wow64) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, PBOOL)>(KernelEntry("IsWow64Process"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(process, wow64);
+}
+BOOL PlatformLayer::IsWow64Process2(HANDLE process, USHORT* processMachine,
+                                    USHORT* nativeMachine) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>(KernelEntry("IsWow64Process2"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(process, processMachine, nativeMachine);
+}
+BOOL PlatformLayer::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
+                                     PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
+                                     DWORD copyStyle, PSTR destinationInfFileName,
+                                     DWORD destinationInfFileNameSize, PDWORD requiredSize,
+                                     PSTR* destinationInfFileNameComponent) {
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(sourceInfFileName, oemSourceMediaLocation, oemSourceMediaType, copyStyle,
+               destinationInfFileName, destinationInfFileNameSize, requiredSize,
+               destinationInfFileNameComponent);
+}
+
+SC_HANDLE PlatformLayer::OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
+                                        DWORD desiredAccess) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.openSCManager) return NotImplemented<SC_HANDLE>(nullptr);
+  return e.openSCManager(machineName, databaseName, desiredAccess);
+}
+BOOL PlatformLayer::CloseServiceHandle(SC_HANDLE handle) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.closeServiceHandle) return NotImplemented<BOOL>(FALSE);
+  return e.closeServiceHandle(handle);
+}
+SC_HANDLE PlatformLayer::CreateServiceA(SC_HANDLE manager, LPCSTR serviceName,
+                                        LPCSTR displayName, DWORD desiredAccess,
+                                        DWORD serviceType, DWORD startType, DWORD errorControl,
+                                        LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                                        LPDWORD tagId, LPCSTR dependencies,
+                                        LPCSTR serviceStartName, LPCSTR password) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.createService) return NotImplemented<SC_HANDLE>(nullptr);
+  return e.createService(manager, serviceName, displayName, desiredAccess, serviceType,
+                         startType, errorControl, binaryPathName, loadOrderGroup, tagId,
+                         dependencies, serviceStartName, password);
+}
+SC_HANDLE PlatformLayer::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName,
+                                      DWORD desiredAccess) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.openService) return NotImplemented<SC_HANDLE>(nullptr);
+  return e.openService(manager, serviceName, desiredAccess);
+}
+BOOL PlatformLayer::StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.startService) return NotImplemented<BOOL>(FALSE);
+  return e.startService(service, argCount, args);
+}
+BOOL PlatformLayer::ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.controlService) return NotImplemented<BOOL>(FALSE);
+  return e.controlService(service, control, status);
+}
+BOOL PlatformLayer::QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.queryServiceStatus) return NotImplemented<BOOL>(FALSE);
+  return e.queryServiceStatus(service, status);
+}
+BOOL PlatformLayer::DeleteService(SC_HANDLE service) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.deleteService) return NotImplemented<BOOL>(FALSE);
+  return e.deleteService(service);
+}
+BOOL PlatformLayer::ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                         DWORD errorControl, LPCSTR binaryPathName,
+                                         LPCSTR loadOrderGroup, LPDWORD tagId,
+                                         LPCSTR dependencies, LPCSTR serviceStartName,
+                                         LPCSTR password, LPCSTR displayName) {
+  const ServiceEntries& e = BindServiceEntries();
+  if (!e.changeServiceConfig) return NotImplemented<BOOL>(FALSE);
+  return e.changeServiceConfig(service, serviceType, startType, errorControl, binaryPathName,
+                               loadOrderGroup, tagId, dependencies, serviceStartName, password,
+                               displayName);
+}
+
 
 // Libraries that Windows itself loads by name while the program runs: creating
 // a window (MessageBoxA does) pulls in uxtheme.dll from Vista on, and
@@ -295,4 +230,3 @@ void RestrictLibrarySearch() {
   PreloadSystemLibraries();
 }
 
-PlatformLayer& GetPlatform() { return g_win32Platform; }

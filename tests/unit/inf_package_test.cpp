@@ -24,10 +24,11 @@ TEST_F(InfPackageTest, TypicalRunCopiesRegistersAndReports) {
   EXPECT_TRUE(call.mediaLocationNull);
   EXPECT_EQ(call.mediaType, 1u);   // SPOST_PATH
   EXPECT_EQ(call.copyStyle, 8u);   // SP_COPY_NOOVERWRITE
-  EXPECT_TRUE(call.destinationNull);
-  EXPECT_EQ(call.destinationSize, 0u);
+  // A buffer for the name Windows publishes it under, for the log.
+  EXPECT_FALSE(call.destinationNull);
+  EXPECT_EQ(call.destinationSize, 260u);
   EXPECT_TRUE(call.requiredSizeNull);
-  EXPECT_TRUE(call.componentNull);
+  EXPECT_FALSE(call.componentNull);
   EXPECT_TRUE(call.result);
   EXPECT_EQ(machine.FileContent("C:\\WINDOWS\\Inf\\" + call.published),
             machine.FileContent("C:\\setup\\vesk1.inf"));

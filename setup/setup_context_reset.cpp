@@ -1,0 +1,15 @@
+// For the tests: a simulated process starts from the state static
+// construction leaves. A file of its own, so that setup.exe does not carry it.
+#include "setup/setup_context.h"
+
+void ResetSetupContext() {
+  g_osVersion = COsVersion();
+  g_strWindowsDir.Assign("");
+  g_strModuleDir.Assign("");
+  g_strAppDataDir.Assign("");
+  g_bInstall = true;
+  g_bSilent = false;
+  g_bMultiProcessor = false;
+  g_nProcessors = -1;
+  g_pfnSetupCopyOEMInf = nullptr;
+}

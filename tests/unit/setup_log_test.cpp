@@ -1,0 +1,315 @@
+// The setup log: what a run leaves for an administrator, appended run after
+// run, and never a failure of its own.
+#include <ctype.h>
+
+#include <gtest/gtest.h>
+
+#include "sim_process.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+const std::string kCompany = "C:\\WINDOWS\\Application Data\\Velmoran";
+const std::string kLog = kCompany + "\\setup.log";
+
+std::string Name(std::string name) {
+  for (char& ch : name)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+}
+
+Strings Lines(const std::string& text) {
+  Strings lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  EXPECT_EQ(start, text.size()) << "a line without its CR LF";
+  return lines;
+}
+
+// What one run writes after its three header lines.
+struct RecordCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  const char* commandLine;
+  int code;
+  Strings events;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* out) { *out << c.name; }
+
+class SetupLogRecordTest : public SimProcessTest, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(SetupLogRecordTest, RunLeavesThisRecord) {
+  const RecordCase& c = GetParam();
+  c.prepare(machine);
+  EXPECT_EQ(Run(std::string("\"C:\\setup\\setup.exe\" ") + c.commandLine), c.code);
+  Strings lines = Lines(machine.FileContent(kLog));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::string("==== 2026-12-09 10:20:30 C:\\setup\\setup.exe 1.0.0.0 (") +
+                          (sizeof(void*) == 8 ? "64" : "32") + "-bit), command line: \"" +
+                          c.commandLine + "\"");
+  EXPECT_EQ(Strings(lines.begin() + 3, lines.end()), c.events);
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
+  EXPECT_EQ(machine.Flushes(), 1);
+}
+
+const std::string kCopy = "copy vesk1.sys -> " + kCompany + "\\vesk1.sys: ok";
+const std::string kCopyInf = "copy vesk1.inf -> " + kCompany + "\\vesk1.inf: ok";
+const std::string kRegister = "register " + kCompany + "\\vesk1.inf";
+const char kNoFile[] = ": error 2 (0x00000002) The system cannot find the file specified.";
+const std::string kNt4Drivers = "C:\\WINDOWS\\System32\\Drivers\\";
+
+void Xp(CSimMachine& m) {
+  m.AddFile("C:\\setup\\vesk1.inf", "[Version]\r\n; vesk1\r\n");
+  m.AddFile("C:\\setup\\vesk1.sys", "driver vesk1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetupLogRecordTest,
+    ::testing::Values(
+        RecordCase{"staged", Xp, "-S", 0,
+                   {kCopy, kCopyInf, kRegister + " as oem0.inf: ok",
+                    "box (silent, not shown) \"setup\": Driver included in vesk1.inf has "
+                    "successfully installed.",
+                    "result: exit code 0; packages: 1 found, 1 registered, 0 already present, 0 "
+                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+        // The package already in the store: the name to remove it by is still given.
+        RecordCase{"already present",
+                   [](CSimMachine& m) {
+                     Xp(m);
+                     m.AddFile("C:\\WINDOWS\\Inf\\oem7.inf", "[Version]\r\n; vesk1\r\n");
+                   },
+                   "", 0,
+                   {kCopy, kCopyInf, kRegister + ": already present as oem7.inf",
+                    "result: exit code 0; packages: 1 found, 0 registered, 1 already present, 0 "
+                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+        // A broken package: the reason, in the system's own words.
+        RecordCase{"missing SYS, refused INF",
+                   [](CSimMachine& m) {
+                     Xp(m);
+                     m.RemovePath("C:\\setup\\vesk1.sys");
+                     m.RefuseOemInf(ERROR_ACCESS_DENIED);
+                   },
+                   "-S", 0,
+                   {"copy vesk1.sys -> " + kCompany + "\\vesk1.sys" + kNoFile,
+                    "box (silent, not shown) \"setup\": Copy file fail: vesk1.sys", kCopyInf,
+                    kRegister + ": error 5 (0x00000005) Access is denied.",
+                    "result: exit code 0; packages: 1 found, 0 registered, 0 already present, 1 "
+                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+        // An error the system has no text for: the number alone.
+        RecordCase{"error without text",
+                   [](CSimMachine& m) {
+                     Xp(m);
+                     m.RefuseOemInf(0xE0000203);
+                   },
+                   "", 0,
+                   {kCopy, kCopyInf, kRegister + ": error 3758096899 (0xE0000203)",
+                    "result: exit code 0; packages: 1 found, 0 registered, 0 already present, 1 "
+                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+        // The start-up failure, where the folder is there.
+        RecordCase{"start-up failure",
+                   [](CSimMachine& m) { m.RemoveLibrary("setupapi.dll"); }, "", -1,
+                   {"box \"setup\": Setup failed to initialize. Please check OS for "
+                    "compatibility.",
+                    "result: exit code -1 (0xFFFFFFFF); packages: 0 found, 0 registered, 0 "
+                    "already present, 0 failed; services: 0 installed, 0 removed, 0 failed"}},
+        RecordCase{"remove mode elsewhere", Xp, "-UNINSTALL", 1,
+                   {"result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
+                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+        // NT 4.0: the company folder is made for the log; every service action.
+        RecordCase{"NT 4.0 install",
+                   [](CSimMachine& m) {
+                     m.SetNt4();
+                     m.AddFile("C:\\setup\\windrvr.sys", "driver");
+                     m.AddService("Wdusbd", SERVICE_STOPPED).startError = ERROR_DLL_INIT_FAILED;
+                   },
+                   "", 1,
+                   {"service WinDriver: open: error 1060 (0x00000424) The specified service does "
+                    "not exist as an installed service.",
+                    "copy windrvr.sys -> " + kNt4Drivers + "windrvr.sys: ok",
+                    "service WinDriver: create: ok", "service WinDriver: start: ok",
+                    "service Wdusbd: open: ok", "service Wdusbd: start: error 1114 (0x0000045A)",
+                    "result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
+                    "failed; services: 1 installed, 0 removed, 0 failed"}},
+        RecordCase{"NT 4.0 remove of a running driver",
+                   [](CSimMachine& m) {
+                     m.SetNt4();
+                     m.AddService("WinDriver", SERVICE_RUNNING);
+                     m.AddFile(kNt4Drivers + "windrvr.sys", "driver");
+                     m.LockFile(kNt4Drivers + "windrvr.sys");
+                     m.AddService("Wdusbd", SERVICE_STOPPED).markedForDelete = true;
+                   },
+                   "-UNINSTALL", 1,
+                   {"service WinDriver: delete: ok",
+                    "delete " + kNt4Drivers + "windrvr.sys: error 32 (0x00000020) The process "
+                    "cannot access the file because it is being used by another process.",
+                    "service Wdusbd: delete: error 1072 (0x00000430) The specified service has "
+                    "been marked for deletion.",
+                    "delete " + kNt4Drivers + "wdusbd.sys" + kNoFile,
+                    "result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
+                    "failed; services: 0 installed, 2 removed, 0 failed"}},
+        RecordCase{"NT 4.0 install after a removal",
+                   [](CSimMachine& m) {
+                     m.SetNt4();
+                     m.AddService("WinDriver", SERVICE_RUNNING).markedForDelete = true;
+                   },
+                   "-S", -1,
+                   {"service WinDriver: open: ok", "service WinDriver: marked for deletion",
+                    "box (silent, not shown) \"setup\": Setup fail: WinDriver is being removed: "
+                    "restart Windows, then run setup again",
+                    "result: exit code -1 (0xFFFFFFFF); packages: 0 found, 0 registered, 0 "
+                    "already present, 0 failed; services: 0 installed, 0 removed, 1 failed"}}),
+    [](const ::testing::TestParamInfo<RecordCase>& info) { return Name(info.param.name); });
+
+class SetupLogTest : public SimProcessTest {};
+
+// The header tells the true Windows, the WOW64 state and why the 32-bit file
+// did its own run, silence and the wait for another setup.
+TEST_F(SetupLogTest, HeaderTellsTheMachineAndTheRun) {
+  machine.SetVersion(VER_PLATFORM_WIN32_NT, 6, 2, 9200);  // what 8.1 and later tell GetVersionExA
+  machine.SetTrueVersion(10, 0, 22631);
+  machine.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+  machine.SetProcessors(8);
+  machine.HoldMutex("Velmoran.Vesk.Setup", false, 2500);
+  machine.SetProgramPath("C:\\cd\\ssetup.exe");
+  EXPECT_EQ(Run("ssetup.exe /x"), 0);
+  Strings lines = Lines(machine.FileContent(kLog));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1],
+            "Windows 10.0.22631, platform 2, service pack \"\"; processors: 8; WOW64: yes; not "
+            "handed over: C:\\cd\\ssetup64.exe is missing");
+  EXPECT_EQ(lines[2], "silent: yes; waited 2500 ms for another setup");
+}
+
+// Two runs: the second appends and leaves the first one's bytes as they were.
+TEST_F(SetupLogTest, RunsAppendAndLeaveEarlierRunsAlone) {
+  machine.AddFile(kLog, "an earlier run\r\n");
+  AddPackage("vesk1");
+  Run();
+  std::string first = machine.FileContent(kLog);
+  Run("setup.exe -S");
+  std::string both = machine.FileContent(kLog);
+  EXPECT_EQ(first.compare(0, 16, "an earlier run\r\n"), 0);
+  EXPECT_EQ(both.compare(0, first.size(), first), 0);
+  EXPECT_EQ(Lines(both.substr(first.size()))[0].compare(0, 4, "===="), 0);
+  // One write a line.
+  EXPECT_EQ(machine.LogOf("WriteFile").size(), Lines(both).size() - 1);
+}
+
+// Whatever happens to the log, the run does exactly what it does without one.
+struct NoLogCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  const char* logAfter;  // what setup.log holds afterwards; null: no file
+};
+
+void PrintTo(const NoLogCase& c, std::ostream* out) { *out << c.name; }
+
+class SetupLogFaultTest : public SimProcessTest, public ::testing::WithParamInterface<NoLogCase> {};
+
+TEST_P(SetupLogFaultTest, RunIsTheSameWithoutALog) {
+  const NoLogCase& c = GetParam();
+  AddPackage("vesk1");
+  AddPackage("vesk2", false);
+  c.prepare(machine);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (Strings{"setup: Driver included in vesk1.inf has successfully installed.",
+                              "setup: Copy file fail: vesk2.sys",
+                              "setup: Driver included in vesk2.inf has successfully installed."}));
+  EXPECT_EQ(machine.OemInfCalls().size(), 2u);
+  if (c.logAfter) {
+    EXPECT_EQ(machine.FileContent(kLog), c.logAfter);
+  } else {
+    EXPECT_FALSE(machine.FileExists(kLog));
+  }
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetupLogFaultTest,
+    ::testing::Values(
+        NoLogCase{"a folder in its place",
+                  [](CSimMachine& m) { m.AddFolder(kLog); }, nullptr},
+        NoLogCase{"read-only",
+                  [](CSimMachine& m) {
+                    m.AddFile(kLog, "kept");
+                    m.SetAttributes(kLog, FILE_ATTRIBUTE_READONLY);
+                  },
+                  "kept"},
+        NoLogCase{"held by a writer that shares nothing",
+                  [](CSimMachine& m) {
+                    m.AddFile(kLog, "kept");
+                    m.OpenElsewhere(kLog, GENERIC_READ | GENERIC_WRITE, 0);
+                  },
+                  "kept"},
+        NoLogCase{"full disk",
+                  [](CSimMachine& m) {
+                    m.AddFile(kLog, "kept");
+                    m.FailWrites();
+                  },
+                  "kept"},
+        NoLogCase{"a folder that admits no writer",
+                  [](CSimMachine& m) { m.DenyWritesIn(kCompany); }, nullptr}),
+    [](const ::testing::TestParamInfo<NoLogCase>& info) { return Name(info.param.name); });
+
+// Past 1 MiB the log is kept whole as setup.log.old and a new one begins;
+// where that cannot be done, the run appends and the next one tries again.
+struct RotationCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  bool rotated;
+};
+
+void PrintTo(const RotationCase& c, std::ostream* out) { *out << c.name; }
+
+class SetupLogRotationTest : public SimProcessTest,
+                             public ::testing::WithParamInterface<RotationCase> {};
+
+const std::string kBig = std::string(1024 * 1024, 'x') + "\r\n";
+
+TEST_P(SetupLogRotationTest, BigLogIsKeptWholeAsOld) {
+  const RotationCase& c = GetParam();
+  machine.AddFile(kLog, kBig);
+  machine.AddFile(kLog + ".old", "older");
+  c.prepare(machine);
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  std::string log = machine.FileContent(kLog);
+  if (c.rotated) {
+    EXPECT_EQ(machine.FileContent(kLog + ".old"), kBig);
+    EXPECT_EQ(log.compare(0, 4, "===="), 0);
+  } else {
+    EXPECT_EQ(log.compare(0, kBig.size(), kBig), 0);
+    EXPECT_GT(log.size(), kBig.size());
+  }
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetupLogRotationTest,
+    ::testing::Values(
+        RotationCase{"rotated", [](CSimMachine&) {}, true},
+        RotationCase{"no older one", [](CSimMachine& m) { m.RemovePath(kLog + ".old"); }, true},
+        RotationCase{"a reader holds it",
+                     [](CSimMachine& m) {
+                       m.OpenElsewhere(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                     },
+                     false},
+        RotationCase{"the older one is read-only",
+                     [](CSimMachine& m) {
+                       m.SetAttributes(kLog + ".old", FILE_ATTRIBUTE_READONLY);
+                     },
+                     false}),
+    [](const ::testing::TestParamInfo<RotationCase>& info) { return Name(info.param.name); });
+
+// A setup that gives up on the lock writes nothing: the run it waited for is
+// the one the log tells.
+TEST_F(SetupLogTest, RunThatGivesUpOnTheLockWritesNothing) {
+  machine.AddFile(kLog, "kept");
+  machine.HoldMutex("Velmoran.Vesk.Setup", false, INFINITE);
+  EXPECT_EQ(Run("setup.exe -S"), 1618);
+  EXPECT_EQ(machine.FileContent(kLog), "kept");
+  EXPECT_TRUE(machine.LogOf("CreateFileA").empty());
+}
+
+}  // namespace
