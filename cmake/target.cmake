@@ -88,6 +88,9 @@ set_property(SOURCE res/setup.rc APPEND PROPERTY COMPILE_OPTIONS
 # No C runtime DLL: the program's own runtime sits on kernel32 (see runtime.cpp).
 target_link_options(setup PRIVATE
   -nostdlib -static -mwindows -s
+  # No link time in the header: two builds of one commit are the same bytes,
+  # so a vendor can check that a file is the one the sources make.
+  -Wl,--no-insert-timestamp
   -Wl,-T,${CMAKE_CURRENT_BINARY_DIR}/setup.ld
   -Wl,-e,${SETUP_ENTRY}
   -Wl,--gc-sections

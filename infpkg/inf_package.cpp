@@ -1,6 +1,9 @@
 #include "infpkg/inf_package.h"
 
+#include <string.h>
+
 #include "platform/platform_layer.h"
+#include "setup/hand_over.h"
 #include "setup/installed_file.h"
 #include "setup/setup_context.h"
 #include "setup/setup_log.h"
@@ -10,38 +13,95 @@ namespace {
 
 const char kPackagePattern[] = "vesk*.inf";
 
-// Every copy overwrites; a failed one is reported and the package goes on.
-void CopyPackageFile(const CPathString& source, const CPathString& destination) {
-  if (CopyOverwriting(source.c_str(), destination.c_str())) return;
-  CPathString message;
-  FormatText(message, "Copy file fail: %s", source.c_str());
-  SetupMessageBox(nullptr, message.c_str(), "setup", MB_OK);
+// Paths are joined in fixed buffers: every part is shorter than MAX_PATH, and
+// a path of MAX_PATH or more fails in the copy itself, as it does on Windows.
+const int kPathBuffer = 1024;
+
+void ShowCopyFailure(const char* source) {
+  char message[kPathBuffer];
+  FormatInto(message, "Copy file fail: %s", source);
+  SetupMessageBox(nullptr, message, "setup", MB_OK);
 }
 
-CPathString FileIn(const CPathString& folder, const char* name, const char* extension) {
-  CPathString path(folder.c_str());
-  return path.Append("\\").Append(name).Append(extension);
+// Copies `file` from the program's folder into `folder` + `subfolder`, under
+// its own name. Every copy overwrites; a failed one is reported and the
+// package goes on.
+void CopyPackageFile(const char* file, const char* folder, const char* subfolder = "") {
+  char destination[kPathBuffer];
+  FormatInto(destination, "%s%s\\%s", folder, subfolder, file);
+  if (!CopyOverwriting(file, destination)) ShowCopyFailure(file);
+}
+
+// The catalogs an INF can name in [Version]; the setup API checks the one
+// decorated for the machine's native architecture, else ".NT" on the NT
+// family, else the plain one.
+const char* const kCatalogEntries[] = {"CatalogFile",         "CatalogFile.NT",
+                                       "CatalogFile.NTx86",   "CatalogFile.NTamd64",
+                                       "CatalogFile.NTarm64", "CatalogFile.NTia64"};
+const int kCatalogEntryCount = sizeof(kCatalogEntries) / sizeof(kCatalogEntries[0]);
+
+int NativeCatalogEntry() {
+  if (g_bWow64) return g_nNativeMachine == IMAGE_FILE_MACHINE_ARM64 ? 4 : 3;
+  switch (g_wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64: return 3;
+    case PROCESSOR_ARCHITECTURE_ARM64: return 4;
+    case PROCESSOR_ARCHITECTURE_IA64: return 5;
+    default: return 2;
+  }
+}
+
+// A signed package's catalog goes where its INF goes: the setup API takes it
+// from the folder of the INF it is given, the company folder. Read with the
+// setup API's own INF reader (quotes, comments, %strings%, Unicode INFs).
+void CopyCatalogs(const char* infFile) {
+  char inf[kPathBuffer];
+  FormatInto(inf, "%s\\%s", g_strModuleDir.c_str(), infFile);
+  HINF handle = GetPlatform().SetupOpenInfFileA(inf, nullptr, INF_STYLE_WIN4, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  char names[kCatalogEntryCount][MAX_PATH];
+  bool named[kCatalogEntryCount];
+  for (int i = 0; i < kCatalogEntryCount; ++i) {
+    named[i] = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
+                                               names[i], MAX_PATH, nullptr) &&
+               names[i][0];
+  }
+  GetPlatform().SetupCloseInfFile(handle);
+  bool nt = !g_osVersion.IsWin9x();
+  int applies = nt && named[NativeCatalogEntry()] ? NativeCatalogEntry() : nt && named[1] ? 1 : 0;
+  for (int i = 0; i < kCatalogEntryCount; ++i) {
+    bool again = false;
+    for (int j = 0; j < i; ++j) again |= named[j] && strncmp(names[j], names[i], MAX_PATH) == 0;
+    if (!named[i] || again) continue;
+    // Only a file beside the INF: "..\\x.cat" or "C:\\x.cat" is none.
+    if (ContainsText(names[i], "\\") || ContainsText(names[i], "/") ||
+        ContainsText(names[i], ":")) {
+      ShowCopyFailure(names[i]);
+      continue;
+    }
+    // Another platform's catalog that is not there is none of this one's business.
+    bool here = GetPlatform().GetFileAttributesA(names[i]) != INVALID_FILE_ATTRIBUTES;
+    if (!here && i != applies) continue;
+    CopyPackageFile(names[i], g_strAppDataDir.c_str());
+  }
 }
 
 }  // namespace
 
 int InstallInfPackage(const char* name) {
-  CPathString sysFile(name);
-  sysFile.Append(".sys");
-  CPathString infFile(name);
-  infFile.Append(".inf");
-
-  CopyPackageFile(sysFile, FileIn(g_strAppDataDir, name, ".sys"));
+  char sysFile[kPathBuffer];
+  char infFile[kPathBuffer];
+  FormatInto(sysFile, "%s.sys", name);
+  FormatInto(infFile, "%s.inf", name);
+  const char* company = g_strAppDataDir.c_str();
+  CopyPackageFile(sysFile, company);
   if (g_osVersion.IsWin9x()) {
-    CPathString drivers(g_strWindowsDir.c_str());
-    drivers.Append("\\System32\\Drivers");
-    CopyPackageFile(sysFile, FileIn(drivers, name, ".sys"));
-    CPathString inf(g_strWindowsDir.c_str());
-    inf.Append("\\Inf");
-    CopyPackageFile(infFile, FileIn(inf, name, ".inf"));
+    CopyPackageFile(sysFile, g_strWindowsDir.c_str(), "\\System32\\Drivers");
+    CopyPackageFile(infFile, g_strWindowsDir.c_str(), "\\Inf");
   }
-  CPathString companyInf = FileIn(g_strAppDataDir, name, ".inf");
-  CopyPackageFile(infFile, companyInf);
+  CopyPackageFile(infFile, company);
+  CopyCatalogs(infFile);
+  char companyInf[kPathBuffer];
+  FormatInto(companyInf, "%s\\%s", company, infFile);
 
   // The name Windows publishes it under (oemNN.inf) is the one that removes
   // it again; with ERROR_FILE_EXISTS it names the package already there.
@@ -50,25 +110,25 @@ int InstallInfPackage(const char* name) {
   published[0] = '\0';
   PSTR publishedName = published;
   BOOL registered = GetPlatform().SetupCopyOEMInfA(
-      g_pfnSetupCopyOEMInf, companyInf.c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
+      g_pfnSetupCopyOEMInf, companyInf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
       published, sizeof(published), nullptr, &publishedName);
   DWORD error = GetPlatform().GetLastError();
   published[MAX_PATH - 1] = '\0';
   if (!registered && error == ERROR_FILE_EXISTS) {
     ++g_setupTally.packagesPresent;
-    LogLine("register %s: already present as %s", companyInf.c_str(), publishedName);
+    LogLine("register %s: already present as %s", companyInf, publishedName);
     return 0;
   }
-  LogResult(registered, error, "register %s%s%s", companyInf.c_str(),
+  LogResult(registered, error, "register %s%s%s", companyInf,
             registered ? " as " : "", registered ? publishedName : "");
   if (!registered) {
     ++g_setupTally.packagesFailed;
     return 0;
   }
   ++g_setupTally.packagesRegistered;
-  CPathString message;
-  FormatText(message, "Driver included in %s has successfully installed.", infFile.c_str());
-  SetupMessageBox(nullptr, message.c_str(), "setup", MB_OK);
+  char message[kPathBuffer];
+  FormatInto(message, "Driver included in %s has successfully installed.", infFile);
+  SetupMessageBox(nullptr, message, "setup", MB_OK);
   return 1;
 }
 

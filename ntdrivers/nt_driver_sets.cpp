@@ -16,14 +16,16 @@ void Configure(CNtDriverService& service, const NtDriverEntry& entry) {
   service.Configure(entry.serviceName, entry.baseName, SERVICE_AUTO_START, nullptr, false);
 }
 
-CPathString SourceFile(const NtDriverEntry& entry) {
-  CPathString path(entry.baseName);
-  return path.Append(".sys");
+// The driver-file paths, in fixed buffers: the names are the set's own, and
+// the Windows folder is shorter than MAX_PATH.
+const int kPathBuffer = 1024;
+
+void SourceFile(char* path, const NtDriverEntry& entry) {
+  FormatInto(path, "%s.sys", entry.baseName);
 }
 
-CPathString InstalledFile(const NtDriverEntry& entry) {
-  CPathString path(g_strWindowsDir.c_str());
-  return path.Append("\\System32\\Drivers\\").Append(entry.baseName).Append(".sys");
+void InstalledFile(char* path, const NtDriverEntry& entry) {
+  FormatInto(path, "%s\\System32\\Drivers\\%s.sys", g_strWindowsDir.c_str(), entry.baseName);
 }
 
 void ShowFailure(const char* format, const char* value, const char* caption) {
@@ -53,10 +55,13 @@ int InstallFrom(const NtDriverSet& set, size_t index) {
     SERVICE_STATUS status;
     if (service.QueryStatus(&status) && status.dwCurrentState == SERVICE_STOPPED) service.Start();
   } else {
-    CPathString source = SourceFile(entry);
-    if (!CopyOverwriting(source.c_str(), InstalledFile(entry).c_str())) {
+    char source[kPathBuffer];
+    char installed[kPathBuffer];
+    SourceFile(source, entry);
+    InstalledFile(installed, entry);
+    if (!CopyOverwriting(source, installed)) {
       ++g_setupTally.servicesFailed;
-      ShowFailure("Copy file fail: %s", source.c_str(), "setup fail");
+      ShowFailure("Copy file fail: %s", source, "setup fail");
       return -1;
     }
     if (!service.Install()) {
@@ -83,7 +88,9 @@ int RemoveFrom(const NtDriverSet& set, size_t index) {
   }
   ++g_setupTally.servicesRemoved;
   // A loaded driver's file cannot be deleted; it stays until it is unloaded.
-  DeleteInstalledFile(InstalledFile(entry).c_str());
+  char installed[kPathBuffer];
+  InstalledFile(installed, entry);
+  DeleteInstalledFile(installed);
   return RemoveFrom(set, index + 1);
 }
 

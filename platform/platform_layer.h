@@ -99,6 +99,15 @@ class PlatformLayer {
   PLATFORM_OPERATION HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FindClose(HANDLE find) PLATFORM_ABSTRACT;
+  // The setup library's INF reader, from the setupapi.dll the process has
+  // loaded (it is never loaded for them); where it is not loaded they fail
+  // with ERROR_CALL_NOT_IMPLEMENTED.
+  PLATFORM_OPERATION HINF SetupOpenInfFileA(LPCSTR fileName, LPCSTR infClass, DWORD infStyle,
+                                            UINT* errorLine) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupGetLineTextA(void* context, HINF inf, LPCSTR section, LPCSTR key,
+                                            LPSTR buffer, DWORD size,
+                                            LPDWORD requiredSize) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION void SetupCloseInfFile(HINF inf) PLATFORM_ABSTRACT;
   // Calls the SetupCopyOEMInfA entry that GetProcAddress bound.
   PLATFORM_OPERATION BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                                 PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,

@@ -61,6 +61,11 @@ typedef intptr_t(WINAPI* FARPROC)();
 
 #define MB_OK 0x00000000u
 
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002u
 #define FILE_ATTRIBUTE_SYSTEM 0x00000004u
@@ -274,8 +279,18 @@ typedef struct _SERVICE_STATUS {
 #define IMAGE_FILE_MACHINE_ARM64 0xAA64
 #endif
 
-// Setup API values used with SetupCopyOEMInfA; setupapi.h is not included
-// because setupapi.dll is only ever loaded at run time.
+// Setup API values used with SetupCopyOEMInfA and the INF functions;
+// setupapi.h is not included because setupapi.dll is only ever loaded at run
+// time.
+typedef void* HINF;
+#ifndef INF_STYLE_WIN4
+#define INF_STYLE_OLDNT 0x00000001
+#define INF_STYLE_WIN4 0x00000002
+#endif
+#ifndef ERROR_LINE_NOT_FOUND
+#define ERROR_SECTION_NOT_FOUND 0xE0000101u
+#define ERROR_LINE_NOT_FOUND 0xE0000102u
+#endif
 #ifndef SPOST_PATH
 #define SPOST_PATH 1
 #endif

@@ -6,6 +6,7 @@
 
 char g_szHandOverFailure[kHandOverFailureSize];
 bool g_bWow64;
+USHORT g_nNativeMachine;
 
 namespace {
 
@@ -20,11 +21,13 @@ bool RunsUnderWow64OnX64() {
   g_bWow64 = false;
   if (platform.IsWow64Process2(platform.GetCurrentProcess(), &processMachine, &nativeMachine)) {
     g_bWow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    g_nNativeMachine = nativeMachine;
     return g_bWow64 && nativeMachine == IMAGE_FILE_MACHINE_AMD64;
   }
   if (platform.GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
   BOOL wow64 = FALSE;
   g_bWow64 = platform.IsWow64Process(platform.GetCurrentProcess(), &wow64) && wow64;
+  g_nNativeMachine = IMAGE_FILE_MACHINE_AMD64;
   return g_bWow64;
 }
 

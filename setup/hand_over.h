@@ -12,8 +12,9 @@
 // exit code. False when this process is to do the run itself.
 bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode);
 
-// Whether this process runs under WOW64 (on any machine).
+// Whether this process runs under WOW64, and then the machine Windows runs on.
 extern bool g_bWow64;
+extern USHORT g_nNativeMachine;
 
 // Why a 32-bit file under WOW64 on an x64 machine does its own run; empty
 // everywhere else.

@@ -26,6 +26,7 @@ bool g_bInstall = true;
 bool g_bSilent = false;
 bool g_bMultiProcessor = false;
 int g_nProcessors = -1;
+WORD g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
 PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf = nullptr;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version block is the 148-byte ANSI one");
@@ -42,6 +43,7 @@ bool IsMultiProcessor() {
     memset(&info, 0, sizeof(info));
     GetPlatform().GetSystemInfo(&info);
     g_nProcessors = static_cast<int>(info.dwNumberOfProcessors);
+    g_wProcessorArchitecture = info.wProcessorArchitecture;
   }
   return g_nProcessors > 1;
 }

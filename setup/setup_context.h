@@ -27,6 +27,9 @@ extern bool g_bInstall;
 extern bool g_bSilent;
 extern bool g_bMultiProcessor;
 extern int g_nProcessors;
+// The processor architecture this process sees (x86 under WOW64), read with
+// the processor count.
+extern WORD g_wProcessorArchitecture;
 extern PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf;
 
 int SetupMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

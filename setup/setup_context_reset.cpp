@@ -11,5 +11,6 @@ void ResetSetupContext() {
   g_bSilent = false;
   g_bMultiProcessor = false;
   g_nProcessors = -1;
+  g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   g_pfnSetupCopyOEMInf = nullptr;
 }

@@ -5,6 +5,7 @@
 #include "res/version.h"
 #include "setup/hand_over.h"
 #include "setup/setup_context.h"
+#include "setup/text.h"
 
 SetupTally g_setupTally;
 
@@ -33,13 +34,6 @@ void WriteLine(const char* format, va_list arguments, const char* tail = "") {
   GetPlatform().WriteFile(g_hLog, line, static_cast<DWORD>(length), &written, nullptr);
 }
 
-void Format(char* buffer, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  GetPlatform().wvsprintfA(buffer, format, arguments);
-  va_end(arguments);
-}
-
 // ": ok", or ": error 5 (0x00000005) Access is denied." (the number alone
 // where the system has no text for it).
 void Outcome(char* out, bool ok, DWORD error) {
@@ -54,7 +48,7 @@ void Outcome(char* out, bool ok, DWORD error) {
   while (length && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
     --length;
   text[length < sizeof(text) ? length : 0] = '\0';
-  Format(out, ": error %u (0x%08X)%s%s", error, error, length ? " " : "", text);
+  FormatInto(out, ": error %u (0x%08X)%s%s", error, error, length ? " " : "", text);
 }
 
 HANDLE OpenForAppending(const char* path) {
@@ -66,17 +60,17 @@ HANDLE OpenForAppending(const char* path) {
 // Past 1 MiB the log becomes setup.log.old (MoveFileExA does nothing on
 // Windows 95). Where that fails (a reader holds it, a read-only file, a
 // folder in the way) this run appends, and the next one tries again.
-HANDLE OpenRotated(const CPathString& path) {
-  HANDLE log = OpenForAppending(path.c_str());
+HANDLE OpenRotated(const char* path) {
+  HANDLE log = OpenForAppending(path);
   if (log == INVALID_HANDLE_VALUE) return log;
   DWORD size = GetPlatform().GetFileSize(log, nullptr);
   if (size == INVALID_FILE_SIZE || size <= kRotateAbove) return log;
   GetPlatform().CloseHandle(log);
-  CPathString old(path.c_str());
-  old.Append(".old");
-  GetPlatform().DeleteFileA(old.c_str());
-  GetPlatform().MoveFileA(path.c_str(), old.c_str());
-  return OpenForAppending(path.c_str());
+  char old[kLineSize];
+  FormatInto(old, "%s.old", path);
+  GetPlatform().DeleteFileA(old);
+  GetPlatform().MoveFileA(path, old);
+  return OpenForAppending(path);
 }
 
 // The version Windows really is: RtlGetVersion where ntdll has it, else the
@@ -123,14 +117,14 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   memset(&g_setupTally, 0, sizeof(g_setupTally));
   g_hLog = INVALID_HANDLE_VALUE;
   if (g_strWindowsDir.IsEmpty()) return;
-  CPathString path(g_strWindowsDir.c_str());
   // NT 4.0 makes no company folder of its own: here it is made for the log.
   // Elsewhere start-up made it, or there is none and so no log.
-  path.Append("\\Application Data");
-  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path.c_str(), nullptr);
-  path.Append("\\Velmoran");
-  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path.c_str(), nullptr);
-  path.Append("\\setup.log");
+  char path[kLineSize];
+  int length = FormatInto(path, "%s\\Application Data", g_strWindowsDir.c_str());
+  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path, nullptr);
+  length += FormatInto(path + length, "\\Velmoran");
+  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path, nullptr);
+  FormatInto(path + length, "\\setup.log");
   HANDLE log = OpenRotated(path);
   if (log == INVALID_HANDLE_VALUE) return;
   // At the end of the file: earlier runs' bytes are never touched.
@@ -164,7 +158,7 @@ void CloseSetupLog(int exitCode) {
   const SetupTally& t = g_setupTally;
   // As Windows sees the code: -1 is 0xFFFFFFFF.
   char code[24];
-  Format(code, exitCode == -1 ? "-1 (0xFFFFFFFF)" : "%d", exitCode);
+  FormatInto(code, exitCode == -1 ? "-1 (0xFFFFFFFF)" : "%d", exitCode);
   LogLine("result: exit code %s; packages: %d found, %d registered, %d already present, "
           "%d failed; services: %d installed, %d removed, %d failed",
           code, t.packagesFound, t.packagesRegistered, t.packagesPresent, t.packagesFailed,

@@ -434,6 +434,9 @@ void CSimMachine::GetSystemInfo(SYSTEM_INFO* info) {
   memset(info, 0, sizeof(*info));
   info->dwPageSize = 4096;
   info->dwNumberOfProcessors = m_nProcessors;
+  // What the process sees: a 32-bit one is shown x86 under WOW64 too.
+  info->wProcessorArchitecture =
+      m_b64BitProcess ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL;
 }
 
 BOOL CSimMachine::CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) {

@@ -170,6 +170,7 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenMutexHandles() const { return m_mutexHandles.size(); }
   size_t OpenProcessHandles() const { return m_processHandles.size(); }
   size_t OpenFileHandles() const { return m_files.size(); }
+  size_t OpenInfHandles() const { return m_infs.size(); }
   int Flushes() const { return m_nFlushes; }
   const std::vector<ProcessStart>& ProcessesStarted() const { return m_processes; }
   DWORD Now() const { return m_nTickCount; }
@@ -237,6 +238,11 @@ class CSimMachine final : public PlatformLayer {
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
   BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
   BOOL FindClose(HANDLE find) override;
+  HINF SetupOpenInfFileA(LPCSTR fileName, LPCSTR infClass, DWORD infStyle,
+                         UINT* errorLine) override;
+  BOOL SetupGetLineTextA(void* context, HINF inf, LPCSTR section, LPCSTR key, LPSTR buffer,
+                         DWORD size, LPDWORD requiredSize) override;
+  void SetupCloseInfFile(HINF inf) override;
   BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                         PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType, DWORD copyStyle,
                         PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
@@ -327,6 +333,10 @@ class CSimMachine final : public PlatformLayer {
   bool TooLong(const std::string& path, size_t limit = MAX_PATH) const;
   std::string SystemDir() const;
   bool IsSetupLibrary(const std::string& name) const;
+  // The catalog an INF names for this machine, as the setup API picks it:
+  // the entry decorated for the native architecture, else ".NT" on the NT
+  // family, else the plain one; empty when it names none.
+  std::string CatalogFor(const std::string& infText) const;
   // The object a mutex name stands for in this session; false for a name
   // this Windows refuses, with the error it gives.
   bool MutexKey(LPCSTR name, std::string* key, DWORD* error) const;
@@ -383,6 +393,9 @@ class CSimMachine final : public PlatformLayer {
   std::set<std::string> m_missingEntries;
   DWORD m_nOemInfRefusal = 0;
   int m_nPublished = 0;
+  bool m_bSetupLibraryLoaded = false;
+  std::map<uintptr_t, std::string> m_infs;  // open INF handles: the file's text
+  uintptr_t m_nNextInf = 0x8000;
 
   // Services and registry
   DWORD m_nManagerRefusal = 0;

@@ -6,7 +6,7 @@
 #include "platform/platform_layer.h"
 #include "setup/win_main.h"
 
-void RestrictLibrarySearch();  // win32_platform.cpp
+void PreparePlatform();  // win32_platform.cpp
 
 extern "C" {
 
@@ -116,8 +116,7 @@ static void RunStaticDestructors() {
 }
 
 void WinMainCRTStartup(void) {
-  // Before anything else can load a library.
-  RestrictLibrarySearch();
+  PreparePlatform();
   RunStaticConstructors();
   LPSTR arguments = SkipProgramName(::GetCommandLineA());
   int exitCode = WinMain(::GetModuleHandleA(nullptr), nullptr, arguments, SW_SHOWDEFAULT);

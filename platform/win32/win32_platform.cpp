@@ -6,7 +6,7 @@ namespace {
 
 // Windows 95's advapi32 may not export the service-manager functions, and one
 // missing import stops the loader from starting the program at all, so they
-// are bound at run time on first use.
+// are bound at run time, at entry: each operation is then a test and a jump.
 struct ServiceEntries {
   SC_HANDLE(WINAPI* openSCManager)(LPCSTR, LPCSTR, DWORD);
   BOOL(WINAPI* closeServiceHandle)(SC_HANDLE);
@@ -29,21 +29,16 @@ const char* const kServiceEntryNames[] = {
 static_assert(sizeof(ServiceEntries) == sizeof(kServiceEntryNames), "one name per entry");
 
 ServiceEntries g_services;
-bool g_bServicesBound;
 // Set at entry when the library search was cut to the system folder.
 bool g_bSystemFolderOnly;
 
-const ServiceEntries& BindServiceEntries() {
-  if (!g_bServicesBound) {
-    g_bServicesBound = true;
-    // advapi32 is loaded already (the registry calls are imported from it): take
-    // that one rather than search for the library again.
-    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-    FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
-    for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
-      slots[i] = advapi ? ::GetProcAddress(advapi, kServiceEntryNames[i]) : nullptr;
-  }
-  return g_services;
+void BindServiceEntries() {
+  // advapi32 is loaded already (the registry calls are imported from it): take
+  // that one rather than search for the library again.
+  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+  FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
+  for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
+    slots[i] = advapi ? ::GetProcAddress(advapi, kServiceEntryNames[i]) : nullptr;
 }
 
 // The value a missing entry answers with, as Windows' own stubs do.
@@ -119,6 +114,29 @@ BOOL PlatformLayer::IsWow64Process2(HANDLE process, USHORT* processMachine,
   if (!entry) return NotImplemented<BOOL>(FALSE);
   return entry(process, processMachine, nativeMachine);
 }
+// From the setup library the process loaded already, by its full path or
+// (Windows 9x) by name: GetModuleHandleA loads nothing.
+static FARPROC SetupEntry(const char* name) {
+  HMODULE setupapi = ::GetModuleHandleA("setupapi.dll");
+  return setupapi ? ::GetProcAddress(setupapi, name) : nullptr;
+}
+HINF PlatformLayer::SetupOpenInfFileA(LPCSTR fileName, LPCSTR infClass, DWORD infStyle,
+                                      UINT* errorLine) {
+  auto entry = EntryAs<HINF(WINAPI*)(LPCSTR, LPCSTR, DWORD, UINT*)>(SetupEntry("SetupOpenInfFileA"));
+  if (!entry) return NotImplemented<HINF>(INVALID_HANDLE_VALUE);
+  return entry(fileName, infClass, infStyle, errorLine);
+}
+BOOL PlatformLayer::SetupGetLineTextA(void* context, HINF inf, LPCSTR section, LPCSTR key,
+                                      LPSTR buffer, DWORD size, LPDWORD requiredSize) {
+  auto entry = EntryAs<BOOL(WINAPI*)(void*, HINF, LPCSTR, LPCSTR, LPSTR, DWORD, LPDWORD)>(
+      SetupEntry("SetupGetLineTextA"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(context, inf, section, key, buffer, size, requiredSize);
+}
+void PlatformLayer::SetupCloseInfFile(HINF inf) {
+  auto entry = EntryAs<void(WINAPI*)(HINF)>(SetupEntry("SetupCloseInfFile"));
+  if (entry) entry(inf);
+}
 BOOL PlatformLayer::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                                      PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
                                      DWORD copyStyle, PSTR destinationInfFileName,
@@ -132,14 +150,12 @@ BOOL PlatformLayer::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInf
 
 SC_HANDLE PlatformLayer::OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName,
                                         DWORD desiredAccess) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.openSCManager) return NotImplemented<SC_HANDLE>(nullptr);
-  return e.openSCManager(machineName, databaseName, desiredAccess);
+  if (!g_services.openSCManager) return NotImplemented<SC_HANDLE>(nullptr);
+  return g_services.openSCManager(machineName, databaseName, desiredAccess);
 }
 BOOL PlatformLayer::CloseServiceHandle(SC_HANDLE handle) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.closeServiceHandle) return NotImplemented<BOOL>(FALSE);
-  return e.closeServiceHandle(handle);
+  if (!g_services.closeServiceHandle) return NotImplemented<BOOL>(FALSE);
+  return g_services.closeServiceHandle(handle);
 }
 SC_HANDLE PlatformLayer::CreateServiceA(SC_HANDLE manager, LPCSTR serviceName,
                                         LPCSTR displayName, DWORD desiredAccess,
@@ -147,46 +163,39 @@ SC_HANDLE PlatformLayer::CreateServiceA(SC_HANDLE manager, LPCSTR serviceName,
                                         LPCSTR binaryPathName, LPCSTR loadOrderGroup,
                                         LPDWORD tagId, LPCSTR dependencies,
                                         LPCSTR serviceStartName, LPCSTR password) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.createService) return NotImplemented<SC_HANDLE>(nullptr);
-  return e.createService(manager, serviceName, displayName, desiredAccess, serviceType,
+  if (!g_services.createService) return NotImplemented<SC_HANDLE>(nullptr);
+  return g_services.createService(manager, serviceName, displayName, desiredAccess, serviceType,
                          startType, errorControl, binaryPathName, loadOrderGroup, tagId,
                          dependencies, serviceStartName, password);
 }
 SC_HANDLE PlatformLayer::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName,
                                       DWORD desiredAccess) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.openService) return NotImplemented<SC_HANDLE>(nullptr);
-  return e.openService(manager, serviceName, desiredAccess);
+  if (!g_services.openService) return NotImplemented<SC_HANDLE>(nullptr);
+  return g_services.openService(manager, serviceName, desiredAccess);
 }
 BOOL PlatformLayer::StartServiceA(SC_HANDLE service, DWORD argCount, LPCSTR* args) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.startService) return NotImplemented<BOOL>(FALSE);
-  return e.startService(service, argCount, args);
+  if (!g_services.startService) return NotImplemented<BOOL>(FALSE);
+  return g_services.startService(service, argCount, args);
 }
 BOOL PlatformLayer::ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.controlService) return NotImplemented<BOOL>(FALSE);
-  return e.controlService(service, control, status);
+  if (!g_services.controlService) return NotImplemented<BOOL>(FALSE);
+  return g_services.controlService(service, control, status);
 }
 BOOL PlatformLayer::QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.queryServiceStatus) return NotImplemented<BOOL>(FALSE);
-  return e.queryServiceStatus(service, status);
+  if (!g_services.queryServiceStatus) return NotImplemented<BOOL>(FALSE);
+  return g_services.queryServiceStatus(service, status);
 }
 BOOL PlatformLayer::DeleteService(SC_HANDLE service) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.deleteService) return NotImplemented<BOOL>(FALSE);
-  return e.deleteService(service);
+  if (!g_services.deleteService) return NotImplemented<BOOL>(FALSE);
+  return g_services.deleteService(service);
 }
 BOOL PlatformLayer::ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
                                          DWORD errorControl, LPCSTR binaryPathName,
                                          LPCSTR loadOrderGroup, LPDWORD tagId,
                                          LPCSTR dependencies, LPCSTR serviceStartName,
                                          LPCSTR password, LPCSTR displayName) {
-  const ServiceEntries& e = BindServiceEntries();
-  if (!e.changeServiceConfig) return NotImplemented<BOOL>(FALSE);
-  return e.changeServiceConfig(service, serviceType, startType, errorControl, binaryPathName,
+  if (!g_services.changeServiceConfig) return NotImplemented<BOOL>(FALSE);
+  return g_services.changeServiceConfig(service, serviceType, startType, errorControl, binaryPathName,
                                loadOrderGroup, tagId, dependencies, serviceStartName, password,
                                displayName);
 }
@@ -219,7 +228,7 @@ static void PreloadSystemLibraries() {
 // the current folder is dropped from it (XP SP1 and later), but the program's
 // own folder stays first: the libraries Windows loads by name on its own are
 // loaded from the system folder beforehand.
-void RestrictLibrarySearch() {
+static void RestrictLibrarySearch() {
   auto setDefault = EntryAs<BOOL(WINAPI*)(DWORD)>(KernelEntry("SetDefaultDllDirectories"));
   if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     g_bSystemFolderOnly = true;
@@ -230,3 +239,8 @@ void RestrictLibrarySearch() {
   PreloadSystemLibraries();
 }
 
+// At entry, before anything else can load a library.
+void PreparePlatform() {
+  RestrictLibrarySearch();
+  BindServiceEntries();
+}

@@ -118,12 +118,32 @@ def test_resources(any_build, pe):
     strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
                for table in info.StringTable for k, v in table.entries.items()}
     assert strings.get("ProductName") and strings.get("FileVersion")
+    # The two files can be told apart in Explorer's properties and by deployment tools.
+    assert (strings.get("FileDescription"), strings.get("OriginalFilename")) == (
+        ("Vesk USB driver setup", "setup.exe") if any_build.bits == 32 else
+        ("Vesk USB driver setup (64-bit)", "setup64.exe"))
+    # The version the setup log writes is the version block's.
+    version = re.search(r'SETUP_VERSION_TEXT "([0-9.]+)"',
+                        (HERE.parents[1] / "res/version.h").read_text()).group(1)
+    assert strings["FileVersion"] == version
     manifest = resource(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"], 1).decode()
     assert 'level="requireAdministrator"' in manifest
     # XP SP2 and unpatched XP are touchy about more than one namespace there.
     assert re.findall(r"<trustInfo[^>]*>", manifest) == [
         '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">']
     assert f'processorArchitecture="{EXPECTED[any_build.bits]["arch"]}"' in manifest
+
+
+def test_two_builds_are_the_same_bytes(any_build, tmp_path):
+    """A second build of the same sources, in another folder, gives the same
+    file: a vendor can check that the file they ship is the one the sources make."""
+    toolchain = "i686-w64-mingw32" if any_build.bits == 32 else "x86_64-w64-mingw32"
+    root = HERE.parents[1]
+    subprocess.run(["cmake", "-S", str(root), "-B", str(tmp_path), "-DCMAKE_BUILD_TYPE=MinSizeRel",
+                    f"-DCMAKE_TOOLCHAIN_FILE={root}/cmake/{toolchain}.cmake"],
+                   capture_output=True, check=True)
+    subprocess.run(["cmake", "--build", str(tmp_path), "-j2"], capture_output=True, check=True)
+    assert (tmp_path / "setup.exe").read_bytes() == any_build.exe.read_bytes()
 
 
 def test_size(any_build):

@@ -1,4 +1,6 @@
 // Pre-installation of the "vesk*.inf" packages beside the program.
+#include <ctype.h>
+
 #include <gtest/gtest.h>
 
 #include "infpkg/inf_package.h"
@@ -219,5 +221,104 @@ TEST_F(InfPackageTest, ThousandsOfPackagesAreEachHandledOnce) {
   EXPECT_EQ(machine.OemInfCalls()[1999].source, kCompany + "\\vesk1999.inf");
   EXPECT_EQ(machine.OpenFindHandles(), 0u);
 }
+
+// A signed package's catalog travels with its INF into the company folder,
+// where the setup API looks for it. Which one applies depends on the machine.
+struct CatalogCase {
+  const char* name;
+  void (*prepare)(CSimMachine&);
+  const char* version;      // lines of the INF's [Version] section
+  Strings beside;           // the catalogs beside the program
+  Strings boxes;
+  Strings copied;           // the catalogs in the company folder afterwards
+  bool registered;
+};
+
+void PrintTo(const CatalogCase& c, std::ostream* out) { *out << c.name; }
+
+class CatalogTest : public InfPackageTest, public ::testing::WithParamInterface<CatalogCase> {};
+
+TEST_P(CatalogTest, CatalogTravelsWithTheInf) {
+  const CatalogCase& c = GetParam();
+  c.prepare(machine);
+  machine.AddFile("C:\\setup\\vesk1.inf", std::string("[Version]\r\n") + c.version +
+                                              "\r\n[Strings]\r\ncat = \"vesk1.cat\"\r\n");
+  machine.AddFile("C:\\setup\\vesk1.sys", "driver");
+  for (const std::string& file : c.beside) machine.AddFile("C:\\setup\\" + file, "catalog");
+  EXPECT_EQ(Run(), 0);
+  Strings boxes = c.boxes;
+  if (c.registered) boxes.push_back("setup: Driver included in vesk1.inf has successfully installed.");
+  EXPECT_EQ(Boxes(), boxes);
+  Strings copied;
+  for (const std::string& file : machine.FilesBelow(kCompany))
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".cat") == 0)
+      copied.push_back(file.substr(kCompany.size() + 1));
+  EXPECT_EQ(copied, c.copied);
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
+  EXPECT_EQ(machine.OemInfCalls()[0].result != FALSE, c.registered);
+  EXPECT_EQ(machine.OpenInfHandles(), 0u);
+}
+
+void X64Wow64(CSimMachine& m) {
+  m.SetWin10();
+  m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CatalogTest,
+    ::testing::Values(
+        CatalogCase{"beside", [](CSimMachine&) {}, "CatalogFile=vesk1.cat", {"vesk1.cat"}, {},
+                    {"vesk1.cat"}, true},
+        CatalogCase{"missing", [](CSimMachine&) {}, "CatalogFile=vesk1.cat", {},
+                    {"setup: Copy file fail: vesk1.cat"}, {}, false},
+        CatalogCase{"none named", [](CSimMachine&) {}, "Class=USB", {"vesk1.cat"}, {}, {}, true},
+        // Quotes, a comment and a string from [Strings], as the setup API reads them.
+        CatalogCase{"written as the setup API reads it", [](CSimMachine&) {},
+                    "  catalogfile = \"%cat%\" ; signed", {"vesk1.cat"}, {}, {"vesk1.cat"}, true},
+        // A 32-bit run on 64-bit Windows: the native machine's entry applies.
+        CatalogCase{"amd64 under WOW64", X64Wow64,
+                    "CatalogFile.NTx86=x86.cat\r\nCatalogFile.NTamd64=amd64.cat", {"amd64.cat"},
+                    {}, {"amd64.cat"}, true},
+        CatalogCase{"amd64 missing under WOW64", X64Wow64,
+                    "CatalogFile.NTx86=x86.cat\r\nCatalogFile.NTamd64=amd64.cat", {"x86.cat"},
+                    {"setup: Copy file fail: amd64.cat"}, {"x86.cat"}, false},
+        // Another platform's catalog that is not there is passed over without a word.
+        CatalogCase{"x86", [](CSimMachine&) {},
+                    "CatalogFile.NTx86=x86.cat\r\nCatalogFile.NTamd64=amd64.cat", {"x86.cat"}, {},
+                    {"x86.cat"}, true},
+        CatalogCase{"the 64-bit file", [](CSimMachine& m) {
+                      X64Wow64(m);
+                      m.Run64BitProcess();
+                    },
+                    "CatalogFile.NTamd64=amd64.cat\r\nCatalogFile.NTarm64=arm64.cat",
+                    {"amd64.cat"}, {}, {"amd64.cat"}, true},
+        CatalogCase{".NT before the plain one", [](CSimMachine&) {},
+                    "CatalogFile=plain.cat\r\nCatalogFile.NT=nt.cat", {"nt.cat"}, {}, {"nt.cat"},
+                    true},
+        // Windows 98 checks the plain one; the NT one beside it goes along too.
+        CatalogCase{"Windows 98", [](CSimMachine& m) { m.SetWin98(); },
+                    "CatalogFile=plain.cat\r\nCatalogFile.NT=nt.cat", {"nt.cat"},
+                    {"setup: Copy file fail: plain.cat"}, {"nt.cat"}, false},
+        CatalogCase{"one file named twice", [](CSimMachine&) {},
+                    "CatalogFile=vesk1.cat\r\nCatalogFile.NT=vesk1.cat", {"vesk1.cat"}, {},
+                    {"vesk1.cat"}, true},
+        // Only a file beside the INF is a package's catalog.
+        CatalogCase{"a path", [](CSimMachine& m) { m.AddFile("C:\\x.cat", "elsewhere"); },
+                    "CatalogFile=..\\x.cat\r\nCatalogFile.NTamd64=C:\\x.cat",
+                    {}, {"setup: Copy file fail: ..\\x.cat", "setup: Copy file fail: C:\\x.cat"},
+                    {}, false},
+        // A copy that fails (the company copy is in use) is reported like any other.
+        CatalogCase{"copy refused", [](CSimMachine& m) {
+                      m.AddFile(kCompany + "\\vesk1.cat", "old");
+                      m.LockFile(kCompany + "\\vesk1.cat");
+                    },
+                    "CatalogFile=vesk1.cat", {"vesk1.cat"}, {"setup: Copy file fail: vesk1.cat"},
+                    {"vesk1.cat"}, true}),
+    [](const ::testing::TestParamInfo<CatalogCase>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
 
 }  // namespace

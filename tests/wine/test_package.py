@@ -194,3 +194,24 @@ def test_planted_library_is_not_loaded(case, planted_dll, library, version, old_
     assert case.machine.registered(case.dir / "vesk1.inf")
     assert run.loads == [("LoadLibraryExA", "C:\\windows\\system32\\setupapi.dll")], \
         [line for line in run.log.splitlines() if "LoadLibrary" in line and "setupapi" in line][:4]
+
+
+@pytest.mark.parametrize("entry", ["CatalogFile", "CatalogFile.NT"])
+def test_signed_package_takes_its_catalog_along(case, entry):
+    """The setup API takes the catalog from the folder of the INF it is given:
+    it must lie in the company folder beside the INF's copy."""
+    case.version("win10")
+    sample_package(case.dir, "vesk1", "--catalog", f"{entry}=vesk1.cat")
+    run = case.run()
+    m = case.machine
+    assert (run.code, run.boxes) == (0, [success("vesk1.inf")])
+    assert (m.company / "vesk1.cat").read_bytes() == (case.dir / "vesk1.cat").read_bytes()
+    assert m.registered(case.dir / "vesk1.inf")
+    # Missing, it is reported as any missing file. Wine's setup API reads the
+    # plain entry alone, and refuses the package only for that one.
+    m.reset()
+    (case.dir / "vesk1.cat").unlink()
+    run = case.run()
+    assert run.code == 0 and run.boxes[0] == copy_fail("vesk1.cat")
+    if entry == "CatalogFile":
+        assert (run.boxes, run.accepted) == ([copy_fail("vesk1.cat")], 0)
