@@ -1,15 +1,23 @@
 """The main job's second half: runs a built setup.exe under Wine on a sample
-package in a fresh prefix and reports what it did. scripts/demo.sh builds first.
+package, or on the vesk*.inf packages of a folder of yours, in a fresh prefix
+and reports what it did. scripts/demo.sh builds first.
 
-Usage: demo.py [--windows VERSION] [--build x86|x64] [-- SETUP-ARGUMENTS...]
+Usage: demo.py [--windows VERSION] [--build x86|x64] [--package DIR] [-- SETUP-ARGUMENTS...]
 """
 import argparse
+import re
+import shutil
 import sys
 import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests/wine"))
 from machine import BUILDS, Machine, dummy_drivers, make_template, probe_32bit, sample_package  # noqa: E402
+
+
+# The Windows versions Wine 8 can report to a program that this setup runs on.
+WINDOWS = ["win95", "win98", "winme", "nt40", "win2k", "winxp", "winxp64", "win2003", "vista",
+           "win2008", "win7", "win2008r2", "win8", "win81", "win10"]
 
 
 def tree(root):
@@ -25,11 +33,18 @@ def services(machine):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--windows", default="winxp",
-                        help="the Windows version Wine reports: winxp, nt40, win98, win2k, win10")
+                        help=f"the Windows version Wine reports: {', '.join(WINDOWS)}")
+    parser.add_argument("--package", type=Path,
+                        help="a folder with your own vesk*.inf packages (their .sys and .cat "
+                             "files beside them), instead of the sample")
     parser.add_argument("--build", choices=sorted(BUILDS),
                         help="which setup.exe (default: the 32-bit one where it can run)")
     parser.add_argument("arguments", nargs="*", help="arguments for setup.exe, after --")
     options = parser.parse_args()
+    if options.windows not in WINDOWS:
+        sys.exit(f"demo: unknown Windows version '{options.windows}'; known: {' '.join(WINDOWS)}")
+    if options.package and not sorted(options.package.glob("[vV][eE][sS][kK]*.[iI][nN][fF]")):
+        sys.exit(f"demo: {options.package} holds no vesk*.inf package")
 
     why_not_32 = probe_32bit()
     if options.build:
@@ -51,16 +66,29 @@ def main():
             disk = machine.tmp / "disk"
             disk.mkdir()
             (disk / "setup.exe").write_bytes(build.exe.read_bytes())
-            sample_package(disk, "vesk1")
-            dummy_drivers(disk, "windrvr", "wdusbd", "tolv")
+            if options.package:
+                for f in options.package.iterdir():
+                    if f.is_file():
+                        shutil.copy(f, disk / f.name)
+            else:
+                sample_package(disk, "vesk1")
+                dummy_drivers(disk, "windrvr", "wdusbd", "tolv")
             machine.set_version("setup.exe", options.windows)
+            if any(a.upper().find("-UNINSTALL") >= 0 for a in options.arguments):
+                # So that there is something to remove.
+                print("First installing (setup.exe -S), so that the removal has something to do.")
+                machine.run(disk / "setup.exe", "-S")
+            log = machine.company / "setup.log"
+            log_before = log.read_bytes() if log.is_file() else b""
             drive = machine.prefix / "drive_c"
             files_before, services_before = tree(drive), services(machine)
             run = machine.run(disk / "setup.exe", *options.arguments)
             created = sorted(p for p in tree(drive) - files_before
                              if p.suffix.lower() != ".pnf" and p.parts[0] != "users")
             removed = sorted(files_before - tree(drive))
-            new_services = sorted(services(machine) - services_before)
+            services_after = services(machine)
+            new_services = sorted(services_after - services_before)
+            gone_services = sorted(services_before - services_after)
 
             print(f"\n{' '.join(['setup.exe', *options.arguments])} as Windows '{options.windows}', "
                   f"from a folder holding: {' '.join(sorted(p.name for p in disk.iterdir()))}")
@@ -77,19 +105,35 @@ def main():
                 print("Removed:")
                 for p in removed:
                     print(f"  {win(p)}")
-            print("OEM INF registered:")
-            oem = [p for p in created if p.parent == Path("windows/inf") and p.suffix.lower() == ".inf"]
-            for p in oem:
-                same = (drive / p).read_bytes() == (disk / "vesk1.inf").read_bytes()
-                print(f"  {win(p)}{' (the content of vesk1.inf)' if same else ''}")
-            if not oem:
-                print("  (none)")
+            # What the setup API answered, package by package, from the run's own log.
+            record = log.read_bytes()[len(log_before):].decode("latin-1").splitlines() \
+                if log.is_file() else []
+            answers = [line for line in record if line.startswith("register ")]
+            if answers or run.registrations:
+                print("What the setup API answered:")
+            for line in answers:
+                m = re.match(r"register .*\\(\S+\.inf)( as (\S+))?: (.*)", line, re.I)
+                if not m:
+                    print(f"  {line}")
+                elif m.group(4) == "ok":
+                    print(f"  {m.group(1)}: accepted, published as {m.group(3)}")
+                elif m.group(4).startswith("already present"):
+                    print(f"  {m.group(1)}: {m.group(4)} (the store has it already)")
+                else:
+                    print(f"  {m.group(1)}: refused, {m.group(4)}")
+            if run.registrations and not answers:
+                print(f"  {run.accepted} of {run.registrations} accepted (no log to say more)")
             if new_services:
                 print("Driver services created:")
                 for name in new_services:
                     values = machine.service(name)
                     print(f"  {name}: " + " ".join(f"{k}={values[k][1]}" for k in
                                                    ("Type", "Start", "ImagePath") if k in values))
+            if gone_services:
+                print("Driver services removed: " + " ".join(gone_services))
+            print("The setup log (C:\\windows\\Application Data\\Velmoran\\setup.log), this run:")
+            for line in record or ["(none written)"]:
+                print(f"  {line}")
         finally:
             machine.stop()
 

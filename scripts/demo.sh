@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds both setup.exe files, lays a sample package beside one
-# in a temporary folder, runs it under Wine and reports what it did. The
-# 32-bit file runs where the machine can execute 32-bit code, the 64-bit one
-# elsewhere (the output says which and why).
-# Usage: demo.sh [--windows VERSION] [--build x86|x64] [-- SETUP-ARGUMENTS...]
-#   VERSION: winxp (default), nt40, win98, win2k, win10; or WINDOWS_VERSION=...
+# The main job: builds both setup.exe files, lays a sample package (or the
+# packages of --package DIR) beside one in a temporary folder, runs it under
+# Wine and reports what it did, what the setup API answered and the setup log.
+# The 32-bit file runs where the machine can execute 32-bit code, the 64-bit
+# one elsewhere (the output says which and why).
+# Usage: demo.sh [--windows VERSION] [--build x86|x64] [--package DIR] [-- SETUP-ARGUMENTS...]
+#   VERSION: winxp (default), nt40, win98, win2k, win10...; or WINDOWS_VERSION=...
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" target wine
