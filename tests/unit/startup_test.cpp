@@ -426,6 +426,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "", 0, 60000, {}},
         LockCase{"a failed wait is tried again",
                  [](CSimMachine& m) { m.FailWaits(1); }, "", 0, 1000, {}},
+        // A Windows that takes the plain name but not the Global one: the plain one alone.
+        LockCase{"Global name refused", [](CSimMachine& m) {
+                   m.RefuseMutexes(ERROR_PATH_NOT_FOUND, kGlobalName);
+                 },
+                 "", 0, 0,
+                 {kTakeSession, "WaitForSingleObject(16384, 900000)", kTakeGlobal,
+                  "ReleaseMutex(16384)", "CloseHandle(16384)"}},
         // Every create refused (a machine without objects for us): no run unguarded.
         LockCase{"uncreatable", [](CSimMachine& m) { m.RefuseMutexes(); }, "-S",
                  kAnotherSetupRunning, kLimit, {}},
