@@ -314,11 +314,6 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "CatalogFile=vesk1.cat", {"vesk1.cat"}, {"setup: Copy file fail: vesk1.cat"},
                     {"vesk1.cat"}, true}),
-    [](const ::testing::TestParamInfo<CatalogCase>& info) {
-      std::string name = info.param.name;
-      for (char& ch : name)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+    CaseName());
 
 }  // namespace

@@ -12,12 +12,6 @@ using Strings = std::vector<std::string>;
 const std::string kCompany = "C:\\WINDOWS\\Application Data\\Velmoran";
 const std::string kLog = kCompany + "\\setup.log";
 
-std::string Name(std::string name) {
-  for (char& ch : name)
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-}
-
 Strings Lines(const std::string& text) {
   Strings lines;
   size_t start = 0;
@@ -160,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "restart Windows, then run setup again",
                     "result: exit code -1 (0xFFFFFFFF); packages: 0 found, 0 registered, 0 "
                     "already present, 0 failed; services: 0 installed, 0 removed, 1 failed"}}),
-    [](const ::testing::TestParamInfo<RecordCase>& info) { return Name(info.param.name); });
+    CaseName());
 
 class SetupLogTest : public SimProcessTest {};
 
@@ -251,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "kept"},
         NoLogCase{"a folder that admits no writer",
                   [](CSimMachine& m) { m.DenyWritesIn(kCompany); }, nullptr}),
-    [](const ::testing::TestParamInfo<NoLogCase>& info) { return Name(info.param.name); });
+    CaseName());
 
 // Past 1 MiB the log is kept whole as setup.log.old and a new one begins;
 // where that cannot be done, the run appends and the next one tries again.
@@ -300,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
                        m.SetAttributes(kLog + ".old", FILE_ATTRIBUTE_READONLY);
                      },
                      false}),
-    [](const ::testing::TestParamInfo<RotationCase>& info) { return Name(info.param.name); });
+    CaseName());
 
 // A setup that gives up on the lock writes nothing: the run it waited for is
 // the one the log tells.

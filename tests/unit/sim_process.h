@@ -2,6 +2,8 @@
 #ifndef TESTS_UNIT_SIM_PROCESS_H
 #define TESTS_UNIT_SIM_PROCESS_H
 
+#include <ctype.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +12,17 @@
 #include "platform/sim/sim_machine.h"
 #include "setup/setup_context.h"
 #include "setup/win_main.h"
+
+// A table row's name as GoogleTest takes it: letters and digits, "_" for the rest.
+struct CaseName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+    std::string name = info.param.name;
+    for (char& ch : name)
+      if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+  }
+};
 
 class SimProcessTest : public ::testing::Test {
  protected:

@@ -442,12 +442,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "WaitForSingleObject(16384, 900000)",
                   "CreateMutexA(null, 0, \"Global\\Velmoran.Vesk.Setup\")",
                   "ReleaseMutex(16384)", "CloseHandle(16384)"}}),
-    [](const ::testing::TestParamInfo<LockCase>& info) {
-      std::string name = info.param.name;
-      for (char& ch : name)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+    CaseName());
 
 // The descriptor the lock's mutexes are made with, read back as Windows
 // reads a self-relative one: a DACL that grants SYSTEM and Administrators
@@ -622,11 +617,6 @@ INSTANTIATE_TEST_SUITE_P(
                        m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
-    [](const ::testing::TestParamInfo<HandOverCase>& info) {
-      std::string name = info.param.name;
-      for (char& ch : name)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+    CaseName());
 
 }  // namespace
