@@ -40,14 +40,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (flags & 2) machine.SetWin98();
   if (flags & 8) machine.SortEnumeration();
   if (flags & 16) machine.DisableShortNames();
+  std::string previous = "vesk.cat";
   for (int count = 0; input.More() && count < 64; ++count) {
     std::string name = input.Next();
     if (!Plausible(name) || machine.FileExists("C:\\setup\\" + name) ||
         machine.FolderExists("C:\\setup\\" + name))
       continue;
-    // A leading "+" makes a folder of the same name.
+    // A leading "+" makes a folder of the same name. With flag 32 every file
+    // is an INF that names the file before it as its catalog, in one of the
+    // entries, as a name or as a path.
+    static const char* const kEntries[] = {"CatalogFile", "CatalogFile.NT", "CatalogFile.NTx86",
+                                           "CatalogFile.NTamd64", "CatalogFile.NTarm64"};
+    std::string content = flags & 32 ? "[Version]\r\n" + std::string(kEntries[name.size() % 5]) +
+                                           " = " + (name.size() % 3 ? "" : "..\\") + previous +
+                                           "\r\n"
+                                     : name;
     if (name[0] == '+' && name.size() > 1) machine.AddFolder("C:\\setup\\" + name.substr(1));
-    else machine.AddFile("C:\\setup\\" + name, name);
+    else machine.AddFile("C:\\setup\\" + name, content);
+    previous = name;
   }
   machine.Activate();
 
@@ -74,6 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FUZZ_CHECK(code == 0);
   FUZZ_CHECK(machine.OpenFindHandles() == 0);
+  FUZZ_CHECK(machine.OpenInfHandles() == 0);
+  // Everything in the company folder but the log is a file from beside the
+  // program, under its own name: a catalog named by a path is never copied.
+  std::string folder = "C:\\WINDOWS\\Application Data\\Velmoran\\";
+  for (const std::string& file : machine.FilesBelow(folder)) {
+    std::string own = file.substr(folder.size());
+    if (own == "setup.log") continue;
+    FUZZ_CHECK(machine.FileExists("C:\\setup\\" + own) &&
+               machine.FileContent("C:\\setup\\" + own) == machine.FileContent(file));
+  }
   FUZZ_CHECK(machine.OemInfCalls().size() == expected.size());
   std::string company = "C:\\WINDOWS\\Application Data\\Velmoran\\";
   for (size_t i = 0; i < expected.size(); ++i)
