@@ -48,7 +48,6 @@ bool IsMultiProcessor() {
   return g_nProcessors > 1;
 }
 
-
 enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
 
 // Fills a platform path; false when the path does not fit its buffer, since a

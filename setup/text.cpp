@@ -65,7 +65,6 @@ void FormatText(CPathString& out, const char* format, const char* value) {
   out.Append(directive + 2);
 }
 
-// How many bytes of `text`, at most `room`, end on a character boundary.
 int FormatInto(char* buffer, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
@@ -74,6 +73,7 @@ int FormatInto(char* buffer, const char* format, ...) {
   return length;
 }
 
+// How many bytes of `text`, at most `room`, end on a character boundary.
 static size_t FittingPrefix(const char* text, size_t room, bool* whole) {
   size_t used = 0;
   while (text[used]) {
