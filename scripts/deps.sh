@@ -39,6 +39,35 @@ echo "Installing: ${need[*]}" >&2
 if printf '%s\n' "${need[@]}" | grep -q ':i386$'; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+# A mirror in mid-sync fails one index now and then (seen: the security
+# suite's i386 list), and apt-get update then exits 100. Multi-arch wants the
+# i386 libraries at the amd64 ones' versions, so the security suite cannot
+# just be left out for i386: after three tries, update and install from the
+# main and updates suites alone, for both architectures.
+apt_opts=()
+updated=
+for try in 1 2 3; do
+  if $SUDO apt-get update -qq; then updated=1; break; fi
+  echo "deps.sh: apt-get update failed (try $try of 3)" >&2
+  sleep $((try * 5))
+done
+if [ -z "$updated" ]; then
+  sources=$(mktemp)
+  printf '%s\n' "deb http://deb.debian.org/debian bookworm main" \
+                 "deb http://deb.debian.org/debian bookworm-updates main" > "$sources"
+  apt_opts=(-o "Dir::Etc::sourcelist=$sources" -o Dir::Etc::sourceparts=-)
+  echo "deps.sh: installing from bookworm and bookworm-updates only" >&2
+  $SUDO apt-get "${apt_opts[@]}" update -qq || echo "deps.sh: that update failed too" >&2
+fi
+install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${apt_opts[@]}" install -y -qq "$@" >/dev/null; }
+native=() foreign=()
+for p in "${need[@]}"; do
+  case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac
+done
+[ ${#native[@]} -eq 0 ] || install "${native[@]}"
+# The i386 Wine serves only machines that run 32-bit code: where it cannot be
+# had, the 32-bit Wine cases are skipped with the reason.
+if [ ${#foreign[@]} -gt 0 ] && ! install "${foreign[@]}"; then
+  echo "deps.sh: could not install ${foreign[*]}; the 32-bit Wine cases will be skipped" >&2
+fi
 make_locale
