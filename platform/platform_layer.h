@@ -74,6 +74,26 @@ class PlatformLayer {
                               LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
                               PROCESS_INFORMATION* processInformation) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetCurrentProcessId() PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD ResumeThread(HANDLE thread) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL TerminateProcess(HANDLE process, UINT exitCode) PLATFORM_ABSTRACT;
+  // Looked up when called (XP on). Where kernel32 lacks it, the processor
+  // architecture answered is PROCESSOR_ARCHITECTURE_UNKNOWN.
+  PLATFORM_OPERATION void GetNativeSystemInfo(SYSTEM_INFO* info) PLATFORM_ABSTRACT;
+  // The twin the 32-bit file carries: a resource of the running program.
+  PLATFORM_OPERATION HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HGLOBAL LoadResource(HMODULE module, HRSRC resource) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LPVOID LockResource(HGLOBAL data) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD SizeofResource(HMODULE module, HRSRC resource) PLATFORM_ABSTRACT;
+  // What a parent tells the twin it starts, out of reach of the switches.
+  PLATFORM_OPERATION BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) PLATFORM_ABSTRACT;
+  // Job objects (Windows 2000 on), looked up when called: where kernel32
+  // lacks them they fail with ERROR_CALL_NOT_IMPLEMENTED.
+  PLATFORM_OPERATION HANDLE CreateJobObjectA(SECURITY_ATTRIBUTES* security, LPCSTR name) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetInformationJobObject(HANDLE job, int infoClass, void* info,
+                                                  DWORD size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) PLATFORM_ABSTRACT;
 
   // Named mutexes: one setup at a time
   PLATFORM_OPERATION HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) PLATFORM_ABSTRACT;
@@ -94,6 +114,11 @@ class PlatformLayer {
   PLATFORM_OPERATION BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                          OVERLAPPED* overlapped) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FlushFileBuffers(HANDLE file) PLATFORM_ABSTRACT;
+  // Sets a file's or folder's security from self-relative bytes (NT; looked
+  // up when called: where advapi32 lacks it, it fails with
+  // ERROR_CALL_NOT_IMPLEMENTED).
+  PLATFORM_OPERATION BOOL SetFileSecurityA(LPCSTR path, DWORD information,
+                                           void* descriptor) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION DWORD GetFileAttributesA(LPCSTR path) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;

@@ -14,6 +14,7 @@
 
 #else  // host build
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define WINAPI
@@ -65,6 +66,7 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define PROCESSOR_ARCHITECTURE_IA64 6
 #define PROCESSOR_ARCHITECTURE_AMD64 9
 #define PROCESSOR_ARCHITECTURE_ARM64 12
+#define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002u
@@ -138,6 +140,50 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
 #define ERROR_DLL_INIT_FAILED 1114L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_BAD_LENGTH 24L
+#define ERROR_INVALID_OWNER 1307L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define CREATE_NEW 1u
+#define CREATE_SUSPENDED 0x00000004u
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
+#define MAKEINTRESOURCEA(id) ((LPCSTR)(uintptr_t)(WORD)(id))
+#define RT_RCDATA MAKEINTRESOURCEA(10)
+#define IS_INTRESOURCE(name) ((((uintptr_t)(name)) >> 16) == 0)
+// Security descriptors, read and written as self-relative bytes.
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000u
+// Job objects
+#define JobObjectExtendedLimitInformation 9
+#define JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE 0x00002000u
+typedef union _LARGE_INTEGER {
+  int64_t QuadPart;
+} LARGE_INTEGER;
+typedef struct _JOBOBJECT_BASIC_LIMIT_INFORMATION {
+  LARGE_INTEGER PerProcessUserTimeLimit;
+  LARGE_INTEGER PerJobUserTimeLimit;
+  DWORD LimitFlags;
+  size_t MinimumWorkingSetSize;
+  size_t MaximumWorkingSetSize;
+  DWORD ActiveProcessLimit;
+  uintptr_t Affinity;
+  DWORD PriorityClass;
+  DWORD SchedulingClass;
+} JOBOBJECT_BASIC_LIMIT_INFORMATION;
+typedef struct _IO_COUNTERS {
+  uint64_t counts[6];
+} IO_COUNTERS;
+typedef struct _JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
+  JOBOBJECT_BASIC_LIMIT_INFORMATION BasicLimitInformation;
+  IO_COUNTERS IoInfo;
+  size_t ProcessMemoryLimit;
+  size_t JobMemoryLimit;
+  size_t PeakProcessMemoryUsed;
+  size_t PeakJobMemoryUsed;
+} JOBOBJECT_EXTENDED_LIMIT_INFORMATION;
 
 typedef struct _OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;

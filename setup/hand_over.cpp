@@ -2,90 +2,209 @@
 
 #include <string.h>
 
+#include "setup/company_folder.h"
+#include "setup/setup_context.h"
 #include "setup/text.h"
 
+const char kOriginVariable[] = "VESK_SETUP_ORIGIN";
 char g_szHandOverFailure[kHandOverFailureSize];
 bool g_bWow64;
 USHORT g_nNativeMachine;
 
 namespace {
 
-// Where IsWow64Process2 exists (Windows 10 1709 on, every ARM64 Windows)
-// only its answer counts: an x86 process on ARM64 is under WOW64 too, and an
-// x64 file would run emulated there. Before it, IsWow64Process means x64
-// (Windows before XP SP2 has neither and no 64-bit edition to speak of).
-bool RunsUnderWow64OnX64() {
+// The machine Windows runs on, for a process under WOW64. IsWow64Process2
+// (Windows 10 1709 on, every ARM64 Windows) tells x64 from ARM64; where it
+// is missing or fails, IsWow64Process says WOW64 and GetNativeSystemInfo
+// says which: it never names ARM64 to an x86 process, and an Itanium gets no
+// twin.
+void ReadMachine() {
   PlatformLayer& platform = GetPlatform();
   USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
   USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
-  g_bWow64 = false;
   if (platform.IsWow64Process2(platform.GetCurrentProcess(), &processMachine, &nativeMachine)) {
     g_bWow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
     g_nNativeMachine = nativeMachine;
-    return g_bWow64 && nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+    return;
   }
-  if (platform.GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
   BOOL wow64 = FALSE;
   g_bWow64 = platform.IsWow64Process(platform.GetCurrentProcess(), &wow64) && wow64;
-  g_nNativeMachine = IMAGE_FILE_MACHINE_AMD64;
-  return g_bWow64;
+  if (!g_bWow64) return;
+  SYSTEM_INFO native;
+  memset(&native, 0, sizeof(native));
+  platform.GetNativeSystemInfo(&native);
+  if (native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+    g_nNativeMachine = IMAGE_FILE_MACHINE_AMD64;
 }
 
-// The program's own path with "64" before its extension; false for a name
-// that already ends in "64" (no chain of hand-overs can form) or a path that
-// does not fit. No trail byte of a double-byte character is a digit.
-bool MakeTwinPath(char* path) {
-  DWORD length = GetPlatform().GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length + 2 >= MAX_PATH) {
-    FormatInto(g_szHandOverFailure, "the program's path is too long");
+#ifndef _WIN64
+// The twin for this machine, as the program carries it; null when it has none.
+const void* TwinImage(WORD resource, DWORD* size) {
+  PlatformLayer& platform = GetPlatform();
+  HRSRC found = platform.FindResourceA(nullptr, MAKEINTRESOURCEA(resource), RT_RCDATA);
+  if (!found) return nullptr;
+  *size = platform.SizeofResource(nullptr, found);
+  HGLOBAL loaded = platform.LoadResource(nullptr, found);
+  return loaded && *size ? platform.LockResource(loaded) : nullptr;
+}
+
+// Twins that a killed run left behind; one that still runs cannot be deleted.
+void RemoveLeftoverTwins(const CPathString& folder) {
+  PlatformLayer& platform = GetPlatform();
+  const char kPattern[] = "setup*-*.exe";
+  char path[MAX_PATH * 2];
+  FormatInto(path, "%s\\%s", folder.c_str(), kPattern);
+  WIN32_FIND_DATAA found;
+  HANDLE find = platform.FindFirstFileA(path, &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    found.cFileName[MAX_PATH - 1] = '\0';
+    if (!MatchesPattern(found.cFileName, kPattern)) continue;
+    FormatInto(path, "%s\\%s", folder.c_str(), found.cFileName);
+    platform.DeleteFileA(path);
+  } while (platform.FindNextFileA(find, &found));
+  platform.FindClose(find);
+}
+
+// Writes the twin as a new file, then holds it open for reading, sharing
+// neither writing nor deleting, until the child has started. (A handle that
+// writes cannot become one that denies writing while it is open, since its
+// own writing conflicts; in the moment between, only SYSTEM and
+// Administrators may touch the sealed folder's files.)
+HANDLE WriteTwin(const char* path, const void* image, DWORD size, DWORD* error) {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE file = platform.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = platform.GetLastError();
+    return file;
+  }
+  DWORD written = 0;
+  BOOL ok = platform.WriteFile(file, image, size, &written, nullptr) && written == size;
+  *error = platform.GetLastError();
+  platform.CloseHandle(file);
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (ok) {
+    held = platform.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    *error = platform.GetLastError();
+  }
+  if (held == INVALID_HANDLE_VALUE) platform.DeleteFileA(path);
+  return held;
+}
+
+// A job that ends the twin when this process ends, however it ends (a
+// management agent's time limit kills the file it started).
+HANDLE MakeKillOnCloseJob() {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE job = platform.CreateJobObjectA(nullptr, nullptr);
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  memset(&limits, 0, sizeof(limits));
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (platform.SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                       sizeof(limits)))
+    return job;
+  platform.CloseHandle(job);
+  return nullptr;
+}
+
+// Starts the twin suspended, puts it in the job (where one could be made
+// and Windows lets it: before Windows 8 a process already in a job cannot
+// be put in another, and the twin then runs without), then lets it run.
+bool StartTwin(const char* path, LPCSTR arguments, HANDLE job, PROCESS_INFORMATION* child,
+               DWORD* error) {
+  PlatformLayer& platform = GetPlatform();
+  // Its own name in quotes, then the arguments exactly as received.
+  CPathString line("\"");
+  line.Append(path).Append("\"");
+  if (arguments && *arguments) line.Append(" ").Append(arguments);
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  if (!platform.CreateProcessA(path, line.Data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, child)) {
+    *error = platform.GetLastError();
     return false;
   }
-  path[length] = '\0';
-  const char* separator = FindLastChar(path, '\\');
-  char* name = separator ? path + (separator - path) + 1 : path;
-  const char* dot = FindLastChar(name, '.');
-  char* end = dot ? name + (dot - name) : path + length;
-  if (end - name >= 2 && end[-2] == '6' && end[-1] == '4') return false;
-  memmove(end + 2, end, static_cast<size_t>(path + length + 1 - end));
-  end[0] = '6';
-  end[1] = '4';
+  if (job) platform.AssignProcessToJobObject(job, child->hProcess);
+  if (platform.ResumeThread(child->hThread) == static_cast<DWORD>(-1)) {
+    *error = platform.GetLastError();
+    platform.TerminateProcess(child->hProcess, static_cast<UINT>(-1));
+    platform.CloseHandle(child->hThread);
+    platform.CloseHandle(child->hProcess);
+    return false;
+  }
+  platform.CloseHandle(child->hThread);
   return true;
 }
+#endif
 
 }  // namespace
 
 bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
   g_szHandOverFailure[0] = '\0';
-  if (!RunsUnderWow64OnX64()) return false;
-  char twin[MAX_PATH];
-  if (!MakeTwinPath(twin)) return false;
+  g_bWow64 = false;
+  g_nNativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+  ReadMachine();
+#ifdef _WIN64
+  // A native file carries no twin.
+  (void)arguments;
+  (void)exitCode;
+  return false;
+#else
+  if (!g_bWow64) return false;
+  WORD resource = g_nNativeMachine == IMAGE_FILE_MACHINE_AMD64   ? kTwinX64Resource
+                  : g_nNativeMachine == IMAGE_FILE_MACHINE_ARM64 ? kTwinArm64Resource
+                                                                 : 0;
+  if (!resource) return false;
   PlatformLayer& platform = GetPlatform();
-  DWORD attributes = platform.GetFileAttributesA(twin);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    FormatInto(g_szHandOverFailure, "%s is missing", twin);
+  const char* name = resource == kTwinX64Resource ? "setup64" : "setuparm64";
+  DWORD size = 0;
+  const void* image = TwinImage(resource, &size);
+  if (!image) {
+    FormatInto(g_szHandOverFailure, "this file carries no %s.exe", name);
     return false;
   }
-  // The child's command line is its own name, then the arguments as received.
-  CPathString line("\"");
-  line.Append(twin).Append("\"");
-  if (arguments && *arguments) line.Append(" ").Append(arguments);
-  STARTUPINFOA startup;
-  memset(&startup, 0, sizeof(startup));
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION child;
-  if (!platform.CreateProcessA(twin, line.Data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &child)) {
-    FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", twin,
+  CPathString program, windows, folder;
+  if (!ReadProgramPath(program) || !ReadPlatformPath(windows, kWindowsDir) ||
+      !MakeCompanyFolder(windows.c_str(), folder)) {
+    FormatInto(g_szHandOverFailure, "no company folder for %s.exe (error %u)", name,
                platform.GetLastError());
     return false;
   }
-  platform.CloseHandle(child.hThread);
-  // A child whose end cannot be seen has an unknown outcome: failure.
-  DWORD code = static_cast<DWORD>(-1);
-  if (platform.WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-      !platform.GetExitCodeProcess(child.hProcess, &code))
-    code = static_cast<DWORD>(-1);
-  platform.CloseHandle(child.hProcess);
-  *exitCode = code;
-  return true;
+  DWORD error = 0;
+  if (!SealCompanyFolder(folder.c_str(), &error)) {
+    FormatInto(g_szHandOverFailure, "%s is open to other accounts (error %u)", folder.c_str(),
+               error);
+    return false;
+  }
+  RemoveLeftoverTwins(folder);
+  char path[MAX_PATH * 2];
+  FormatInto(path, "%s\\%s-%X.exe", folder.c_str(), name, platform.GetCurrentProcessId());
+  HANDLE held = WriteTwin(path, image, size, &error);
+  if (held == INVALID_HANDLE_VALUE) {
+    FormatInto(g_szHandOverFailure, "%s could not be written (error %u)", path, error);
+    return false;
+  }
+  platform.SetEnvironmentVariableA(kOriginVariable, program.c_str());
+  HANDLE job = MakeKillOnCloseJob();
+  PROCESS_INFORMATION child;
+  bool started = StartTwin(path, arguments, job, &child, &error);
+  platform.CloseHandle(held);
+  if (started) {
+    // A child whose end cannot be seen has an unknown outcome: failure.
+    DWORD code = static_cast<DWORD>(-1);
+    if (platform.WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !platform.GetExitCodeProcess(child.hProcess, &code))
+      code = static_cast<DWORD>(-1);
+    platform.CloseHandle(child.hProcess);
+    *exitCode = code;
+  } else {
+    FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", path, error);
+  }
+  if (job) platform.CloseHandle(job);
+  platform.DeleteFileA(path);
+  return started;
+#endif
 }

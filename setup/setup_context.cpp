@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "setup/company_folder.h"
+#include "setup/hand_over.h"
 #include "setup/setup_log.h"
 #include "setup/text.h"
 
@@ -48,11 +50,7 @@ bool IsMultiProcessor() {
   return g_nProcessors > 1;
 }
 
-enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
-
-// Fills a platform path; false when the path does not fit its buffer, since a
-// truncated path names some other place.
-static bool ReadPlatformPath(CPathString& out, PlatformPath which) {
+bool ReadPlatformPath(CPathString& out, PlatformPath which) {
   char buffer[MAX_PATH];
   buffer[0] = '\0';
   DWORD length = which == kModuleFile ? GetPlatform().GetModuleFileNameA(nullptr, buffer, MAX_PATH)
@@ -63,7 +61,29 @@ static bool ReadPlatformPath(CPathString& out, PlatformPath which) {
   return length != 0 && length < MAX_PATH && !out.IsEmpty();
 }
 
-bool ReadProgramPath(CPathString& path) { return ReadPlatformPath(path, kModuleFile); }
+// "X:\..." or "\\server\...": a path that names one place wherever the run starts.
+static bool IsFullPath(const char* path) {
+  char drive = static_cast<char>(path[0] | 0x20);
+  return (drive >= 'a' && drive <= 'z' && path[1] == ':' && path[2] == '\\') ||
+         (path[0] == '\\' && path[1] == '\\');
+}
+
+// Only a native file is ever started as a twin: the 32-bit one pays no
+// heed, so that a variable left in some environment cannot send a run on
+// 32-bit Windows to another folder. A twin started by hand with the variable
+// set acts as if it had been started from that path, which anyone who may
+// start it could arrange by copying it there.
+bool ReadProgramPath(CPathString& path) {
+  if (sizeof(void*) == 8) {
+    char origin[MAX_PATH];
+    DWORD length = GetPlatform().GetEnvironmentVariableA(kOriginVariable, origin, MAX_PATH);
+    if (length > 3 && length < MAX_PATH && IsFullPath(origin)) {
+      path.Assign(origin);
+      return true;
+    }
+  }
+  return ReadPlatformPath(path, kModuleFile);
+}
 
 static bool HasSilentName(const CPathString& programPath) {
   CPathString lower(programPath.c_str());
@@ -92,18 +112,6 @@ static bool EnterModuleDir() {
   CPathString folder(g_strModuleDir.c_str());
   if (folder.Length() == 2 && folder.c_str()[1] == ':') folder.Append("\\");
   return GetPlatform().SetCurrentDirectoryA(folder.c_str()) != FALSE;
-}
-
-static bool CreateFolder(const CPathString& path) {
-  if (GetPlatform().CreateDirectoryA(path.c_str(), nullptr)) return true;
-  return GetPlatform().GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-static bool CreateCompanyFolder() {
-  g_strAppDataDir.Assign(g_strWindowsDir.c_str()).Append("\\Application Data");
-  if (!CreateFolder(g_strAppDataDir)) return false;
-  g_strAppDataDir.Append("\\Velmoran");
-  return CreateFolder(g_strAppDataDir);
 }
 
 static void ReadSwitches(LPCSTR commandLine) {
@@ -138,7 +146,7 @@ static bool BindSetupApi() {
 
 int InitSetup(LPCSTR commandLine) {
   bool windowsDirRead = ReadPlatformPath(g_strWindowsDir, kWindowsDir);
-  bool modulePathRead = ReadPlatformPath(g_strModuleDir, kModuleFile);
+  bool modulePathRead = ReadProgramPath(g_strModuleDir);
 
   if (HasSilentName(g_strModuleDir)) g_bSilent = true;
 
@@ -146,7 +154,7 @@ int InitSetup(LPCSTR commandLine) {
   if (!EnterModuleDir()) return -1;
   g_bMultiProcessor = IsMultiProcessor();
 
-  if (!g_osVersion.IsNt4() && !CreateCompanyFolder()) return -1;
+  if (!g_osVersion.IsNt4() && !MakeCompanyFolder(g_strWindowsDir.c_str(), g_strAppDataDir)) return -1;
 
   ReadSwitches(commandLine);
 

@@ -37,7 +37,14 @@ bool IsMultiProcessor();
 // 1 on success, -1 when the setup cannot run on this system.
 int InitSetup(LPCSTR commandLine);
 
-// The program file's full path; false when it does not fit a path buffer.
+enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
+// Fills a platform path; false when it does not fit a path buffer, since a
+// truncated path names some other place.
+bool ReadPlatformPath(CPathString& out, PlatformPath which);
+
+// The full path of the program the user started: this file's own, or, in a
+// twin that a 32-bit file started, that file's. False when it does not fit a
+// path buffer.
 bool ReadProgramPath(CPathString& path);
 // Whether a run with these arguments is silent: by its name ("ssetup") or by
 // "-S". For what happens before InitSetup has read them.

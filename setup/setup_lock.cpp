@@ -1,23 +1,15 @@
 #include "setup/setup_lock.h"
 
+#include "setup/admin_security.h"
 #include "setup/setup_context.h"
 
 // A mutex's default security admits only the account that made it (and
 // SYSTEM): another administrator's session, or a SYSTEM agent after an
-// administrator, could not open it (KB 318825). A self-relative descriptor
-// whose DACL grants MUTEX_ALL_ACCESS to SYSTEM (S-1-5-18) and to
-// Administrators (S-1-5-32-544); built as a constant, since the functions
-// that build one from text are missing on NT 4.0. No owner: the maker's own.
-alignas(4) const unsigned char g_lockSecurityDescriptor[72] = {
-    1, 0, 0x04, 0x80,  // revision 1; SE_DACL_PRESENT | SE_SELF_RELATIVE
-    0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  // no owner, group or SACL
-    20, 0, 0, 0,  // the DACL follows the header
-    2, 0, 52, 0, 2, 0, 0, 0,  // ACL revision 2, 52 bytes, two entries
-    0, 0, 20, 0, 0x01, 0x00, 0x1F, 0x00,  // allowed, MUTEX_ALL_ACCESS, to:
-    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,  // S-1-5-18
-    0, 0, 24, 0, 0x01, 0x00, 0x1F, 0x00,
-    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,  // S-1-5-32-544
-};
+// administrator, could not open it (KB 318825). This one grants
+// MUTEX_ALL_ACCESS to SYSTEM and to Administrators.
+const AdminDescriptor g_lockSecurity =
+    MakeAdminDescriptor(0x001F0001, 0, kDaclPresent | kSelfRelative, false);
+const unsigned char (&g_lockSecurityDescriptor)[88] = g_lockSecurity.bytes;
 
 namespace {
 

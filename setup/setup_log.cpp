@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "res/version.h"
+#include "setup/company_folder.h"
 #include "setup/hand_over.h"
 #include "setup/setup_context.h"
 #include "setup/text.h"
@@ -109,6 +110,11 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
           g_bWow64 ? "yes" : "no", *g_szHandOverFailure ? "; not handed over: " : "",
           g_szHandOverFailure);
   LogLine("silent: %s; waited %u ms for another setup", g_bSilent ? "yes" : "no", waited);
+  // A twin started by the 32-bit file: which file runs, for which.
+  CPathString running;
+  ReadPlatformPath(running, kModuleFile);
+  if (strncmp(running.c_str(), program.c_str(), MAX_PATH) != 0)
+    LogLine("running as %.260s for %.260s", running.c_str(), program.c_str());
 }
 
 }  // namespace
@@ -119,12 +125,10 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   if (g_strWindowsDir.IsEmpty()) return;
   // NT 4.0 makes no company folder of its own: here it is made for the log.
   // Elsewhere start-up made it, or there is none and so no log.
+  CPathString folder;
+  if (g_osVersion.IsNt4()) MakeCompanyFolder(g_strWindowsDir.c_str(), folder);
   char path[kLineSize];
-  int length = FormatInto(path, "%s\\Application Data", g_strWindowsDir.c_str());
-  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path, nullptr);
-  length += FormatInto(path + length, "\\Velmoran");
-  if (g_osVersion.IsNt4()) GetPlatform().CreateDirectoryA(path, nullptr);
-  FormatInto(path + length, "\\setup.log");
+  FormatInto(path, "%s\\Application Data\\Velmoran\\setup.log", g_strWindowsDir.c_str());
   HANDLE log = OpenRotated(path);
   if (log == INVALID_HANDLE_VALUE) return;
   // At the end of the file: earlier runs' bytes are never touched.

@@ -50,6 +50,8 @@ BOOL CSimMachine::DeleteFileA(LPCSTR path) {
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
   if (node->folder || (node->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
   if (SharingConflict(*node, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  // The image of a running process is mapped: Windows refuses to delete it.
+  if (IsRunningImage(Resolve(path))) return Fail(ERROR_ACCESS_DENIED);
   EraseNode(Resolve(path));
   return TRUE;
 }
@@ -190,6 +192,7 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
   Node* node = NodeAt(full);
   if (node && node->folder) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   if (!node && disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if (node && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
   if ((access & GENERIC_WRITE) &&
       (WritesDenied(full) || (node && (node->attributes & FILE_ATTRIBUTE_READONLY))))
     return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;

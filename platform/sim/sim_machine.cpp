@@ -450,6 +450,14 @@ BOOL CSimMachine::CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) {
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   MakeNode(full, true);
+  // A descriptor of its own replaces what the folder would inherit (NT); the
+  // maker, an administrator, owns it.
+  if (security && security->lpSecurityDescriptor &&
+      m_version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    bool present = true;
+    std::string dacl = sim::DaclOf(security->lpSecurityDescriptor, &present);
+    SetSecurity(full, Sid({32, 544}), dacl, present);
+  }
   return TRUE;
 }
 

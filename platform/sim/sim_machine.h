@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -52,6 +53,13 @@ class CSimMachine final : public PlatformLayer {
     std::string commandLine;
     BOOL inheritHandles;
     bool currentDirectoryNull;
+    DWORD creationFlags;
+    std::string origin;        // its VESK_SETUP_ORIGIN, as it started with it
+    std::string image;         // the program file's bytes when it started
+    bool killOnParentEnd = false;  // put in a job that ends with this process
+    bool resumed = false;
+    bool heldAgainstWrites = false;  // this process held its file, sharing no writing or deleting
+    bool ended = false;
   };
   // Who made a named mutex that this process did not make.
   enum MutexMaker {
@@ -157,6 +165,29 @@ class CSimMachine final : public PlatformLayer {
   // Processes this one starts end with this code, or cannot be started.
   void SetChildExitCode(DWORD code) { m_nChildExitCode = code; }
   void FailCreateProcess(DWORD error) { m_nCreateProcessRefusal = error; }
+  // This process was started in a job (a management agent's): before Windows
+  // 8 its children cannot be put in another one.
+  void StartInJob() { m_bInJob = true; }
+  // A resource of the running program (RT_RCDATA).
+  void AddResource(WORD id, const std::string& bytes) { m_resources[id] = bytes; }
+  void SetEnvironment(const std::string& name, const std::string& value);
+  std::string Environment(const std::string& name) const;
+  // Security of a file or folder (NT): the owner's SID and the DACL, as
+  // bytes; `daclPresent` false is a null DACL (everybody). Folders made
+  // without a descriptor get their parent's inheritable entries, as Windows
+  // gives them: from the Windows folder on XP that admits Power Users to
+  // change files, from Vista on it does not.
+  void SetSecurity(const std::string& path, const std::string& ownerSid, const std::string& dacl,
+                   bool daclPresent = true);
+  // Its owner and DACL, as self-relative bytes.
+  std::string SecurityOf(const std::string& path) const;
+  // Whether only SYSTEM and Administrators may change what is in a folder:
+  // they own it and no one else has rights that change files there.
+  bool IsSealed(const std::string& path) const;
+  // Bytes of a SID S-1-{authority}-{subs...}, an ACE with its SID, an ACL.
+  static std::string Sid(std::initializer_list<uint32_t> subs, BYTE authority = 5);
+  static std::string Ace(BYTE type, BYTE flags, DWORD mask, const std::string& sid);
+  static std::string Acl(std::initializer_list<std::string> aces);
 
   // ---- Observation
   const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
@@ -168,7 +199,7 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenServiceHandles() const;
   size_t OpenKeyHandles() const { return m_keyHandles.size(); }
   size_t OpenMutexHandles() const { return m_mutexHandles.size(); }
-  size_t OpenProcessHandles() const { return m_processHandles.size(); }
+  size_t OpenProcessHandles() const { return m_processHandles.size() + m_jobs.size(); }
   size_t OpenFileHandles() const { return m_files.size(); }
   size_t OpenInfHandles() const { return m_infs.size(); }
   int Flushes() const { return m_nFlushes; }
@@ -218,6 +249,19 @@ class CSimMachine final : public PlatformLayer {
                       LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
                       PROCESS_INFORMATION* processInformation) override;
   BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) override;
+  DWORD GetCurrentProcessId() override { return 0x1A4; }
+  DWORD ResumeThread(HANDLE thread) override;
+  BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
+  void GetNativeSystemInfo(SYSTEM_INFO* info) override;
+  HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) override;
+  HGLOBAL LoadResource(HMODULE module, HRSRC resource) override;
+  LPVOID LockResource(HGLOBAL data) override;
+  DWORD SizeofResource(HMODULE module, HRSRC resource) override;
+  BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) override;
+  DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) override;
+  HANDLE CreateJobObjectA(SECURITY_ATTRIBUTES* security, LPCSTR name) override;
+  BOOL SetInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size) override;
+  BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) override;
   HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override;
   HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
@@ -233,6 +277,7 @@ class CSimMachine final : public PlatformLayer {
   BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                  OVERLAPPED* overlapped) override;
   BOOL FlushFileBuffers(HANDLE file) override;
+  BOOL SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
   BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override;
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
@@ -285,6 +330,10 @@ class CSimMachine final : public PlatformLayer {
     DWORD attributes = 0;
     std::string shortName;  // empty when the long name is a valid 8.3 name
     std::vector<std::pair<DWORD, DWORD>> otherOpens;  // another process's access, sharing
+    // NT security: empty owner for none set yet (then the parent's rules apply)
+    std::string ownerSid;
+    std::string dacl;
+    bool daclPresent = true;
   };
   struct OpenFile {
     std::string key;  // Upper(full path)
@@ -342,6 +391,8 @@ class CSimMachine final : public PlatformLayer {
   bool MutexKey(LPCSTR name, std::string* key, DWORD* error) const;
   HANDLE NewMutexHandle(const std::string& key);
   bool IsWow64() const;
+  // Whether a started process that has not ended runs from this file.
+  bool IsRunningImage(const std::string& fullPath) const;
   bool Fail(DWORD error);
   void Record(const std::string& call) { m_log.push_back(call); }
   bool WildcardMatch(const char* pattern, const char* name) const;
@@ -350,6 +401,10 @@ class CSimMachine final : public PlatformLayer {
   // the opens there are.
   bool SharingConflict(const Node& node, DWORD access, DWORD share) const;
   bool WritesDenied(const std::string& fullPath) const;
+  // The owner and DACL a node has, made from its parent's where none was set.
+  void EffectiveSecurity(const std::string& fullPath, std::string* owner, std::string* dacl,
+                         bool* present) const;
+  static DWORD AdministratorAccess(const std::string& dacl, bool present);
   OpenFile* FileOf(HANDLE handle);
   void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
   ServiceHandle* HandleOf(SC_HANDLE handle);
@@ -426,7 +481,12 @@ class CSimMachine final : public PlatformLayer {
   DWORD m_nChildExitCode = 0;
   DWORD m_nCreateProcessRefusal = 0;
   std::vector<ProcessStart> m_processes;
+  bool m_bInJob = false;
+  std::map<uintptr_t, bool> m_jobs;  // job handle: kill on close set
+  std::map<WORD, std::string> m_resources;
+  std::map<std::string, std::string> m_environment;  // key: Upper(name)
   std::map<uintptr_t, bool> m_processHandles;  // true for a process, false for its thread
+  std::map<uintptr_t, size_t> m_processOf;     // a handle's process in m_processes
   uintptr_t m_nNextProcessHandle = 0x6000;
 
   // Observation

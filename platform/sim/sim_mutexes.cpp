@@ -111,7 +111,18 @@ HANDLE CSimMachine::OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR n
 DWORD CSimMachine::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   Record("WaitForSingleObject(" + Number(reinterpret_cast<uintptr_t>(handle)) + ", " +
          Number(milliseconds) + ")");
-  if (m_processHandles.count(reinterpret_cast<uintptr_t>(handle))) return WAIT_OBJECT_0;
+  auto process = m_processHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (process != m_processHandles.end()) {
+    ProcessStart& child = m_processes[m_processOf[process->first]];
+    // A process started suspended and never resumed never ends.
+    if ((child.creationFlags & CREATE_SUSPENDED) && !child.resumed && !child.ended) {
+      if (milliseconds == INFINITE) m_bHung = true;
+      Sleep(milliseconds == INFINITE ? 0 : milliseconds);
+      return WAIT_TIMEOUT;
+    }
+    child.ended = true;
+    return WAIT_OBJECT_0;
+  }
   auto it = m_mutexHandles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == m_mutexHandles.end() || m_nWaitFailures > 0) {
     if (m_nWaitFailures > 0) --m_nWaitFailures;
@@ -149,8 +160,9 @@ BOOL CSimMachine::CloseHandle(HANDLE handle) {
   Record("CloseHandle(" + Number(reinterpret_cast<uintptr_t>(handle)) + ")");
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
   if (m_mutexHandles.erase(value) == 0 && m_processHandles.erase(value) == 0 &&
-      m_files.erase(value) == 0)
+      m_files.erase(value) == 0 && m_jobs.erase(value) == 0)
     return Fail(ERROR_INVALID_HANDLE);
+  m_processOf.erase(value);
   return TRUE;
 }
 

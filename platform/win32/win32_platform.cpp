@@ -114,6 +114,37 @@ BOOL PlatformLayer::IsWow64Process2(HANDLE process, USHORT* processMachine,
   if (!entry) return NotImplemented<BOOL>(FALSE);
   return entry(process, processMachine, nativeMachine);
 }
+void PlatformLayer::GetNativeSystemInfo(SYSTEM_INFO* info) {
+  auto entry = EntryAs<void(WINAPI*)(SYSTEM_INFO*)>(KernelEntry("GetNativeSystemInfo"));
+  if (entry) return entry(info);
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
+}
+HANDLE PlatformLayer::CreateJobObjectA(SECURITY_ATTRIBUTES* security, LPCSTR name) {
+  auto entry = EntryAs<HANDLE(WINAPI*)(SECURITY_ATTRIBUTES*, LPCSTR)>(KernelEntry("CreateJobObjectA"));
+  if (!entry) return NotImplemented<HANDLE>(nullptr);
+  return entry(security, name);
+}
+BOOL PlatformLayer::SetInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD)>(
+      KernelEntry("SetInformationJobObject"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(job, infoClass, info, size);
+}
+BOOL PlatformLayer::AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, HANDLE)>(KernelEntry("AssignProcessToJobObject"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(job, process);
+}
+// advapi32's, looked up: Windows 95's may not have them.
+static FARPROC AdvapiEntry(const char* name) {
+  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+  return advapi ? ::GetProcAddress(advapi, name) : nullptr;
+}
+BOOL PlatformLayer::SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) {
+  auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*)>(AdvapiEntry("SetFileSecurityA"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(path, information, descriptor);
+}
 // From the setup library the process loaded already, by its full path or
 // (Windows 9x) by name: GetModuleHandleA loads nothing.
 static FARPROC SetupEntry(const char* name) {

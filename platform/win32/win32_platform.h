@@ -54,6 +54,28 @@ inline BOOL PlatformLayer::GetExitCodeProcess(HANDLE process, LPDWORD exitCode) 
   return ::GetExitCodeProcess(process, exitCode);
 }
 
+inline DWORD PlatformLayer::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+inline DWORD PlatformLayer::ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
+inline BOOL PlatformLayer::TerminateProcess(HANDLE process, UINT exitCode) {
+  return ::TerminateProcess(process, exitCode);
+}
+inline HRSRC PlatformLayer::FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  return ::FindResourceA(module, name, type);
+}
+inline HGLOBAL PlatformLayer::LoadResource(HMODULE module, HRSRC resource) {
+  return ::LoadResource(module, resource);
+}
+inline LPVOID PlatformLayer::LockResource(HGLOBAL data) { return ::LockResource(data); }
+inline DWORD PlatformLayer::SizeofResource(HMODULE module, HRSRC resource) {
+  return ::SizeofResource(module, resource);
+}
+inline BOOL PlatformLayer::SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  return ::SetEnvironmentVariableA(name, value);
+}
+inline DWORD PlatformLayer::GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  return ::GetEnvironmentVariableA(name, buffer, size);
+}
+
 inline HANDLE PlatformLayer::CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner,
                                           LPCSTR name) {
   return ::CreateMutexA(security, initialOwner, name);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/company_folder.h"
 #include "setup/hand_over.h"
 #include "setup/setup_lock.h"
 #include "sim_process.h"
@@ -444,40 +445,62 @@ INSTANTIATE_TEST_SUITE_P(
                   "ReleaseMutex(16384)", "CloseHandle(16384)"}}),
     CaseName());
 
-// The descriptor the lock's mutexes are made with, read back as Windows
-// reads a self-relative one: a DACL that grants SYSTEM and Administrators
-// full access to the mutex, and nothing that would make CreateMutexA refuse it.
-TEST(SetupLockDescriptor, AdmitsSystemAndAdministrators) {
-  const unsigned char* sd = g_lockSecurityDescriptor;
+// The descriptors the lock's mutexes and the company folder are made with,
+// read back as Windows reads a self-relative one: a DACL that grants SYSTEM
+// and Administrators full access (the folder's inherited by what is made in
+// it, and nothing from above), and nothing that would make Windows refuse it.
+TEST(AdminDescriptors, AdmitSystemAndAdministrators) {
+  struct Row {
+    const unsigned char* sd;
+    unsigned control;
+    uint32_t owner;
+    unsigned aceFlags;
+    uint32_t rights;
+  } rows[] = {
+      // SE_SELF_RELATIVE | SE_DACL_PRESENT; no owner: the maker's default
+      {g_lockSecurityDescriptor, 0x8004, 0, 0, 0x001F0001u},  // MUTEX_ALL_ACCESS
+      // ... | SE_DACL_PROTECTED; owned by Administrators; OBJECT_ and CONTAINER_INHERIT
+      {g_companyFolderSecurity, 0x9004, 72, 3, 0x001F01FFu},  // FILE_ALL_ACCESS
+  };
   auto word = [](const unsigned char* p) { return p[0] | p[1] << 8; };
   auto dword = [](const unsigned char* p) {
     return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
   };
-  ASSERT_EQ(sd[0], 1);                 // SECURITY_DESCRIPTOR_REVISION
-  ASSERT_EQ(word(sd + 2), 0x8004);     // SE_SELF_RELATIVE | SE_DACL_PRESENT
-  EXPECT_EQ(dword(sd + 4), 0u);        // owner: the maker's default
-  EXPECT_EQ(dword(sd + 12), 0u);       // no SACL
-  uint32_t dacl = dword(sd + 16);
-  ASSERT_EQ(dacl, 20u);
-  const unsigned char* acl = sd + dacl;
-  EXPECT_EQ(acl[0], 2);                // ACL_REVISION
-  ASSERT_EQ(dacl + word(acl + 2), sizeof(g_lockSecurityDescriptor));
-  ASSERT_EQ(word(acl + 4), 2);
-  std::vector<std::string> granted;
-  const unsigned char* ace = acl + 8;
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(ace[0], 0);              // ACCESS_ALLOWED_ACE_TYPE
-    EXPECT_EQ(dword(ace + 4), 0x001F0001u);  // MUTEX_ALL_ACCESS
-    const unsigned char* sid = ace + 8;
-    ASSERT_EQ(sid[0], 1);
-    EXPECT_EQ(word(ace + 2), 8u + 8u + 4u * sid[1]);  // the entry's size fits its SID
+  auto sidText = [&](const unsigned char* sid) {
     std::string text = "S-1-" + std::to_string(sid[7]);
     for (int k = 0; k < sid[1]; ++k) text += "-" + std::to_string(dword(sid + 8 + 4 * k));
-    granted.push_back(text);
-    ace += word(ace + 2);
+    return text;
+  };
+  for (const Row& row : rows) {
+    const unsigned char* sd = row.sd;
+    ASSERT_EQ(sd[0], 1);                 // SECURITY_DESCRIPTOR_REVISION
+    ASSERT_EQ(word(sd + 2), row.control);
+    ASSERT_EQ(dword(sd + 4), row.owner);
+    if (row.owner) {
+      EXPECT_EQ(sidText(sd + row.owner), "S-1-5-32-544");
+    }
+    EXPECT_EQ(dword(sd + 12), 0u);       // no SACL
+    uint32_t dacl = dword(sd + 16);
+    ASSERT_EQ(dacl, 20u);
+    const unsigned char* acl = sd + dacl;
+    EXPECT_EQ(acl[0], 2);                // ACL_REVISION
+    ASSERT_EQ(dacl + word(acl + 2), 72u);
+    ASSERT_EQ(word(acl + 4), 2);
+    std::vector<std::string> granted;
+    const unsigned char* ace = acl + 8;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(ace[0], 0);              // ACCESS_ALLOWED_ACE_TYPE
+      EXPECT_EQ(ace[1], row.aceFlags);
+      EXPECT_EQ(dword(ace + 4), row.rights);
+      const unsigned char* sid = ace + 8;
+      ASSERT_EQ(sid[0], 1);
+      EXPECT_EQ(word(ace + 2), 8u + 8u + 4u * sid[1]);  // the entry's size fits its SID
+      granted.push_back(sidText(sid));
+      ace += word(ace + 2);
+    }
+    EXPECT_EQ(ace, sd + 72);
+    EXPECT_EQ(granted, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
   }
-  EXPECT_EQ(ace, sd + sizeof(g_lockSecurityDescriptor));
-  EXPECT_EQ(granted, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
 }
 
 // NT 4.0 refuses the "Global\" name too; its route is guarded by the plain one.
@@ -491,16 +514,24 @@ TEST_F(StartupTest, Nt4IsGuardedByThePlainNameAlone) {
   EXPECT_EQ(machine.OpenMutexHandles(), 0u);
 }
 
-// The 32-bit file under WOW64 on an x64 machine hands the run over to its
-// 64-bit twin before anything else, and exits with the twin's exit code.
+// The 32-bit file under WOW64 on a 64-bit machine hands the run over to the
+// native twin it carries, before anything else, and exits with its exit code.
+const char kCompany[] = "C:\\WINDOWS\\Application Data\\Velmoran";
+const char kX64Twin[] = "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe";
+const char kArm64Twin[] = "C:\\WINDOWS\\Application Data\\Velmoran\\setuparm64-1A4.exe";
+// Larger than one read, so that every chunk is compared.
+const std::string kX64Image = "MZ x64 " + std::string(5000, 'x');
+const std::string kArm64Image = "MZ arm64 " + std::string(3000, 'a');
+
 struct HandOverCase {
   const char* name;
   void (*prepare)(CSimMachine&);
   const char* program;       // the program's full path
-  const char* childLine;     // the twin's command line; null: no hand-over
+  const char* twin;          // the file started; null: no hand-over
   DWORD childExit;
   int code;                  // this process's exit code
   const char* failure;       // why it did its own run
+  bool killedWithParent = true;
 };
 
 void PrintTo(const HandOverCase& c, std::ostream* out) { *out << c.name; }
@@ -511,9 +542,30 @@ void X64Xp(CSimMachine& m) {
   m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 2, 3790);
   m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
 }
+void X64Win7(CSimMachine& m) {
+  m.SetVersion(VER_PLATFORM_WIN32_NT, 6, 1, 7601);
+  m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+}
 void X64Win11(CSimMachine& m) {
   m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
   m.SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+}
+void Arm64Win11(CSimMachine& m) {
+  m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
+  m.SetNativeMachine(IMAGE_FILE_MACHINE_ARM64);
+}
+// The company folder as an older setup left it, inheriting from the Windows
+// folder (XP's admits Power Users), or as another account made it.
+void OlderFolderOnXp(CSimMachine& m) {
+  X64Xp(m);
+  m.AddFolder(kCompany);
+}
+void FolderOfAnotherAccount(CSimMachine& m) {
+  X64Win11(m);
+  m.AddFolder(kCompany);
+  std::string user = CSimMachine::Sid({21, 1, 2, 3, 1001});
+  m.SetSecurity(kCompany, user,
+                CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, user)}));
 }
 
 TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
@@ -522,90 +574,155 @@ TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
   std::string folder = std::string(c.program).substr(0, std::string(c.program).rfind('\\'));
   machine.AddFile(folder + "\\vesk1.inf", "[Version]\r\n");
   machine.AddFile(folder + "\\vesk1.sys", "driver");
-  machine.AddFile(folder + "\\setup64.exe", "MZ 64");
-  machine.AddFile(folder + "\\ssetup64.exe", "MZ 64");
+  // Planted beside the program: never started.
+  machine.AddFile(folder + "\\setup64.exe", "MZ planted");
+  machine.AddResource(kTwinX64Resource, kX64Image);
+  machine.AddResource(kTwinArm64Resource, kArm64Image);
   machine.SetChildExitCode(c.childExit);
   c.prepare(machine);
   int code = Run("\"" + std::string(c.program) + "\"  -S  /x");
   EXPECT_EQ(code, c.code);
   EXPECT_STREQ(g_szHandOverFailure, c.failure);
-  if (c.childLine) {
+  if (c.twin) {
     ASSERT_EQ(machine.ProcessesStarted().size(), 1u);
     const auto& child = machine.ProcessesStarted()[0];
-    EXPECT_EQ(child.commandLine, c.childLine);
-    EXPECT_EQ(child.application, std::string(c.childLine).substr(1, child.commandLine.find('"', 1) - 1));
+    EXPECT_EQ(child.application, c.twin);
+    EXPECT_EQ(child.commandLine, "\"" + std::string(c.twin) + "\" -S  /x");
+    EXPECT_EQ(child.image, std::string(c.twin) == kX64Twin ? kX64Image : kArm64Image);
+    EXPECT_EQ(child.origin, c.program);
+    EXPECT_TRUE(child.heldAgainstWrites);
+    EXPECT_TRUE(child.creationFlags & CREATE_SUSPENDED);
+    EXPECT_TRUE(child.resumed);
+    EXPECT_EQ(child.killOnParentEnd, c.killedWithParent);
     EXPECT_FALSE(child.inheritHandles);
-    // Nothing of its own: no lock, no folder, no box.
+    EXPECT_FALSE(machine.FileExists(c.twin));
+    EXPECT_TRUE(machine.IsSealed(kCompany));
+    // Nothing of its own: no lock, no box.
     EXPECT_TRUE(machine.LogOf("CreateMutexA").empty());
-    EXPECT_TRUE(machine.LogOf("CreateDirectoryA").empty());
     EXPECT_TRUE(machine.MessageBoxes().empty());
   } else {
     EXPECT_TRUE(machine.ProcessesStarted().empty());
-    EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+    EXPECT_EQ(machine.OemInfCalls().size(), c.code == 0 ? 1u : 0u);
   }
+  EXPECT_FALSE(machine.Hung());
+  // No twin is left behind (but one that was there and could not go).
+  bool planted = machine.Attributes(kX64Twin) == FILE_ATTRIBUTE_READONLY;
+  for (const std::string& name : machine.FilesBelow(kCompany))
+    EXPECT_TRUE(name.find(".exe") == std::string::npos || planted) << name;
   EXPECT_EQ(machine.OpenProcessHandles(), 0u);
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HandOverTest,
     ::testing::Values(
-        HandOverCase{"x64 XP by IsWow64Process", X64Xp, "C:\\setup\\setup.exe",
-                     "\"C:\\setup\\setup64.exe\" -S  /x", 0, 0, ""},
-        HandOverCase{"x64 11 by IsWow64Process2", X64Win11, "C:\\setup\\setup.exe",
-                     "\"C:\\setup\\setup64.exe\" -S  /x", 1, 1, ""},
+        HandOverCase{"x64 XP by IsWow64Process", X64Xp, "C:\\setup\\setup.exe", kX64Twin, 0, 0,
+                     ""},
+        HandOverCase{"x64 11 by IsWow64Process2", X64Win11, "C:\\setup\\setup.exe", kX64Twin, 1,
+                     1, ""},
         HandOverCase{"the twin's failure comes through exactly", X64Win11,
-                     "C:\\setup\\setup.exe", "\"C:\\setup\\setup64.exe\" -S  /x", 0xFFFFFFFFu,
-                     -1, ""},
-        HandOverCase{"the twin's 1618 too", X64Win11, "C:\\setup\\setup.exe",
-                     "\"C:\\setup\\setup64.exe\" -S  /x", 1618, 1618, ""},
-        HandOverCase{"silence by name carries over", X64Win11, "C:\\cd\\ssetup.exe",
-                     "\"C:\\cd\\ssetup64.exe\" -S  /x", 0, 0, ""},
-        HandOverCase{"no extension",
+                     "C:\\setup\\setup.exe", kX64Twin, 0xFFFFFFFFu, -1, ""},
+        HandOverCase{"the twin's 1618 too", X64Win11, "C:\\setup\\setup.exe", kX64Twin, 1618,
+                     1618, ""},
+        HandOverCase{"silence by name goes with the origin", X64Win11, "C:\\cd\\ssetup.exe",
+                     kX64Twin, 0, 0, ""},
+        HandOverCase{"a renamed download", X64Win11, "C:\\Users\\a\\Downloads\\setup (1).exe",
+                     kX64Twin, 0, 0, ""},
+        HandOverCase{"ARM64 11", Arm64Win11, "C:\\setup\\setup.exe", kArm64Twin, 0, 0, ""},
+        HandOverCase{"ARM64 without its twin",
+                     [](CSimMachine& m) {
+                       Arm64Win11(m);
+                       m.AddResource(kTwinArm64Resource, "");
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, "this file carries no setuparm64.exe"},
+        HandOverCase{"no twin carried",
                      [](CSimMachine& m) {
                        X64Win11(m);
-                       m.AddFile("C:\\setup\\setup64");
+                       m.AddResource(kTwinX64Resource, "");
                      },
-                     "C:\\setup\\setup",
-                     "\"C:\\setup\\setup64\" -S  /x", 0, 0, ""},
-        HandOverCase{"twin missing",
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, "this file carries no setup64.exe"},
+        // Failing, it says nothing: IsWow64Process and the native system tell.
+        HandOverCase{"IsWow64Process2 fails on x64",
                      [](CSimMachine& m) {
                        X64Win11(m);
-                       m.RemovePath("C:\\setup\\setup64.exe");
+                       m.FailIsWow64Process2();
                      },
-                     "C:\\setup\\setup.exe", nullptr, 0, 0, "C:\\setup\\setup64.exe is missing"},
-        HandOverCase{"twin is a folder",
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        // ARM64 Windows 10 emulates no x64: GetNativeSystemInfo says x86 then.
+        HandOverCase{"IsWow64Process2 fails on ARM64 10",
                      [](CSimMachine& m) {
-                       X64Win11(m);
-                       m.RemovePath("C:\\setup\\setup64.exe");
-                       m.AddFolder("C:\\setup\\setup64.exe");
+                       m.SetWin10();
+                       m.SetNativeMachine(IMAGE_FILE_MACHINE_ARM64);
+                       m.FailIsWow64Process2();
                      },
-                     "C:\\setup\\setup.exe", nullptr, 0, 0, "C:\\setup\\setup64.exe is missing"},
+                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
         HandOverCase{"twin cannot start",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.FailCreateProcess(ERROR_BAD_EXE_FORMAT);
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\setup\\setup64.exe could not be started (error 193)"},
-        HandOverCase{"the 64-bit name never hands over", X64Win11, "C:\\setup\\setup64.exe",
-                     nullptr, 0, 0, ""},
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
+                     "started (error 193)"},
+        HandOverCase{"a full disk",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.FailWrites(ERROR_DISK_FULL);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0,
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
+                     "written (error 112)"},
+        HandOverCase{"its name taken by a file that cannot go",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFile(kX64Twin, "MZ planted");
+                       m.SetAttributes(kX64Twin, FILE_ATTRIBUTE_READONLY);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, 0,
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
+                     "written (error 80)"},
+        HandOverCase{"no company folder",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.FailCreateDirectory(kCompany);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, -1,
+                     "no company folder for setup64.exe (error 5)"},
+        HandOverCase{"a company folder of another account", FolderOfAnotherAccount,
+                     "C:\\setup\\setup.exe", nullptr, 0, 0,
+                     "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts (error 5)"},
+        HandOverCase{"an older setup's folder is sealed first", OlderFolderOnXp,
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        HandOverCase{"a folder open to everybody is sealed first",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder(kCompany);
+                       m.SetSecurity(kCompany, CSimMachine::Sid({32, 544}), "", false);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        HandOverCase{"a killed run's twin is removed",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFile(std::string(kCompany) + "\\setup64-99.exe", "MZ old");
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        // Before Windows 8 a process in a job joins no other: the twin runs without.
+        HandOverCase{"in an agent's job on 7",
+                     [](CSimMachine& m) {
+                       X64Win7(m);
+                       m.StartInJob();
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", false},
+        HandOverCase{"in an agent's job on 11",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.StartInJob();
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
         HandOverCase{"the 64-bit file itself",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.Run64BitProcess();
-                     },
-                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
-        // IsWow64Process answers TRUE on ARM64 too; IsWow64Process2 tells them apart.
-        HandOverCase{"ARM64",
-                     [](CSimMachine& m) {
-                       m.SetWin10();
-                       m.SetNativeMachine(IMAGE_FILE_MACHINE_ARM64);
-                     },
-                     "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
-        HandOverCase{"IsWow64Process2 fails",
-                     [](CSimMachine& m) {
-                       X64Win11(m);
-                       m.FailIsWow64Process2();
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""},
         HandOverCase{"32-bit Windows 10", [](CSimMachine& m) { m.SetWin10(); },
@@ -618,5 +735,31 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
     CaseName());
+
+// The twin runs as the program the user started: its folder, its name's
+// silence, its path in the log; an origin that is no full path is no origin.
+TEST_F(StartupTest, TwinRunsAsTheProgramItStandsFor) {
+  machine.Run64BitProcess();
+  machine.SetProgramPath(kX64Twin);
+  machine.AddFile("D:\\My-Setup\\vesk1.inf", "[Version]\r\n");
+  machine.AddFile("D:\\My-Setup\\vesk1.sys", "driver");
+  machine.SetEnvironment("VESK_SETUP_ORIGIN", "D:\\My-Setup\\ssetup.exe");
+  EXPECT_EQ(Run(std::string("\"") + kX64Twin + "\""), 0);
+  EXPECT_STREQ(g_strModuleDir.c_str(), "D:\\My-Setup");
+  EXPECT_EQ(machine.CurrentDir(), "D:\\My-Setup");
+  EXPECT_TRUE(g_bSilent);
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  std::string log = machine.FileContent(std::string(kCompany) + "\\setup.log");
+  EXPECT_NE(log.find(" D:\\My-Setup\\ssetup.exe 1.0.0.0 "), std::string::npos) << log;
+  EXPECT_NE(log.find("running as " + std::string(kX64Twin) + " for D:\\My-Setup\\ssetup.exe"),
+            std::string::npos) << log;
+
+  for (const char* notFull : {"ssetup.exe", "D:ssetup.exe", "\\ssetup.exe", ""}) {
+    machine.SetEnvironment("VESK_SETUP_ORIGIN", notFull);
+    Run(std::string("\"") + kX64Twin + "\"");
+    EXPECT_STREQ(g_strModuleDir.c_str(), kCompany) << notFull;
+    EXPECT_FALSE(g_bSilent) << notFull;
+  }
+}
 
 }  // namespace
