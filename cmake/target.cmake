@@ -54,8 +54,28 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make_icon.py
   COMMENT "Drawing the application icon")
 configure_file(res/setup.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/setup.manifest @ONLY)
+
+# The 32-bit file carries the native files of the same build, which it starts
+# under WOW64 (see setup/hand_over.cpp): they are built first and named here.
+set(SETUP_TWIN_X64 "" CACHE FILEPATH "the x64 setup.exe the 32-bit one carries")
+set(SETUP_TWIN_ARM64 "" CACHE FILEPATH "the ARM64 setup.exe the 32-bit one carries (optional)")
+set(SETUP_TWINS_RC "")
+set(SETUP_TWIN_FILES "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  if(NOT EXISTS "${SETUP_TWIN_X64}")
+    message(FATAL_ERROR "the 32-bit setup.exe carries the x64 one: build that first and pass "
+                        "-DSETUP_TWIN_X64=<path> (scripts/build.sh target does both)")
+  endif()
+  string(APPEND SETUP_TWINS_RC "201 RCDATA \"${SETUP_TWIN_X64}\"\n")
+  list(APPEND SETUP_TWIN_FILES "${SETUP_TWIN_X64}")
+  if(SETUP_TWIN_ARM64)
+    string(APPEND SETUP_TWINS_RC "202 RCDATA \"${SETUP_TWIN_ARM64}\"\n")
+    list(APPEND SETUP_TWIN_FILES "${SETUP_TWIN_ARM64}")
+  endif()
+endif()
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/twins.rc CONTENT "${SETUP_TWINS_RC}")
 set_source_files_properties(res/setup.rc PROPERTIES
-  OBJECT_DEPENDS "${ICON_FILE};${CMAKE_CURRENT_BINARY_DIR}/setup.manifest")
+  OBJECT_DEPENDS "${ICON_FILE};${CMAKE_CURRENT_BINARY_DIR}/setup.manifest;${CMAKE_CURRENT_BINARY_DIR}/twins.rc;${SETUP_TWIN_FILES}")
 
 # Every section starts on its own 512-byte boundary in the file. The linker's
 # own script, with read-only data (and on x64 the unwind data that .pdata

@@ -94,6 +94,8 @@ class PlatformLayer {
   PLATFORM_OPERATION BOOL SetInformationJobObject(HANDLE job, int infoClass, void* info,
                                                   DWORD size) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL QueryInformationJobObject(HANDLE job, int infoClass, void* info,
+                                                    DWORD size, LPDWORD returned) PLATFORM_ABSTRACT;
 
   // Named mutexes: one setup at a time
   PLATFORM_OPERATION HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) PLATFORM_ABSTRACT;

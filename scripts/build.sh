@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds into build/: "host" (logic + simulated machine + unit tests),
 # "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang),
-# "target" (the 32-bit setup.exe), "target64" (the 64-bit setup.exe),
-# "dist" (build/dist: the folder to ship, setup.exe and setup64.exe side by
-# side, signed when SIGN_PFX is set (see sign.sh), with SHA256SUMS).
+# "target" (the 32-bit setup.exe, carrying the 64-bit one, which it builds
+# first), "target64" (the 64-bit setup.exe), "dist" (build/dist: the folder
+# to ship, setup.exe and setup64.exe for those who start it directly, signed
+# when SIGN_PFX is set (see sign.sh), with SHA256SUMS).
 # Default: host target target64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,19 +18,30 @@ for part in "${parts[@]}"; do
                 -DSETUP_SANITIZE=ON >/dev/null ;;
     fuzz) CXX=clang++ cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=Debug \
             -DSETUP_FUZZ=ON >/dev/null ;;
-    target) cmake -S "$root" -B "$root/build/target" -DCMAKE_BUILD_TYPE=MinSizeRel \
-              -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null ;;
+    # The 32-bit file carries the 64-bit one: that is built first.
+    target) "$0" target64
+            cmake -S "$root" -B "$root/build/target" -DCMAKE_BUILD_TYPE=MinSizeRel \
+              -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
+              -DSETUP_TWIN_X64="$root/build/target64/setup.exe" >/dev/null ;;
     target64) cmake -S "$root" -B "$root/build/target64" -DCMAKE_BUILD_TYPE=MinSizeRel \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" >/dev/null ;;
-    dist) "$0" target target64
+    dist) "$0" target64
           rm -rf "$root/build/dist"
           mkdir -p "$root/build/dist"
-          # The 32-bit file is the one users start; under WOW64 on x64 it hands
-          # over to the 64-bit one beside it.
-          cp "$root/build/target/setup.exe" "$root/build/dist/setup.exe"
           cp "$root/build/target64/setup.exe" "$root/build/dist/setup64.exe"
+          # Signed before it is carried: Windows checks what a process starts.
+          # The 32-bit file is then built with that copy inside, and signed.
           if [ -n "${SIGN_PFX:-}" ]; then
-            for exe in setup.exe setup64.exe; do "$root/scripts/sign.sh" "$root/build/dist/$exe"; done
+            "$root/scripts/sign.sh" "$root/build/dist/setup64.exe"
+            cmake -S "$root" -B "$root/build/target-dist" -DCMAKE_BUILD_TYPE=MinSizeRel \
+              -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
+              -DSETUP_TWIN_X64="$root/build/dist/setup64.exe" >/dev/null
+            cmake --build "$root/build/target-dist" -j "$jobs" -- --no-print-directory
+            cp "$root/build/target-dist/setup.exe" "$root/build/dist/setup.exe"
+            "$root/scripts/sign.sh" "$root/build/dist/setup.exe"
+          else
+            "$0" target
+            cp "$root/build/target/setup.exe" "$root/build/dist/setup.exe"
           fi
           (cd "$root/build/dist" && sha256sum setup.exe setup64.exe > SHA256SUMS)
           echo "build/dist: $(cd "$root/build/dist" && ls | tr '\n' ' ')"

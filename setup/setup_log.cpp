@@ -113,8 +113,16 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
   // A twin started by the 32-bit file: which file runs, for which.
   CPathString running;
   ReadPlatformPath(running, kModuleFile);
-  if (strncmp(running.c_str(), program.c_str(), MAX_PATH) != 0)
-    LogLine("running as %.260s for %.260s", running.c_str(), program.c_str());
+  if (strncmp(running.c_str(), program.c_str(), MAX_PATH) != 0) {
+    // Before Windows 8 a twin started in a management agent's job cannot be
+    // put in the one that ends it with the file that started it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION job;
+    bool bound = platform.QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation,
+                                                    &job, sizeof(job), nullptr) &&
+                 (job.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE);
+    LogLine("running as %.260s for %.260s; ends with it: %s", running.c_str(), program.c_str(),
+            bound ? "yes" : "no");
+  }
 }
 
 }  // namespace

@@ -168,6 +168,8 @@ class CSimMachine final : public PlatformLayer {
   // This process was started in a job (a management agent's): before Windows
   // 8 its children cannot be put in another one.
   void StartInJob() { m_bInJob = true; }
+  // This process was put in a job that ends it when its parent ends.
+  void StartInKillOnCloseJob() { m_bInJob = m_bInKillOnCloseJob = true; }
   // A resource of the running program (RT_RCDATA).
   void AddResource(WORD id, const std::string& bytes) { m_resources[id] = bytes; }
   void SetEnvironment(const std::string& name, const std::string& value);
@@ -262,6 +264,8 @@ class CSimMachine final : public PlatformLayer {
   HANDLE CreateJobObjectA(SECURITY_ATTRIBUTES* security, LPCSTR name) override;
   BOOL SetInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size) override;
   BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) override;
+  BOOL QueryInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size,
+                                 LPDWORD returned) override;
   HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCSTR name) override;
   HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
@@ -482,6 +486,7 @@ class CSimMachine final : public PlatformLayer {
   DWORD m_nCreateProcessRefusal = 0;
   std::vector<ProcessStart> m_processes;
   bool m_bInJob = false;
+  bool m_bInKillOnCloseJob = false;
   std::map<uintptr_t, bool> m_jobs;  // job handle: kill on close set
   std::map<WORD, std::string> m_resources;
   std::map<std::string, std::string> m_environment;  // key: Upper(name)

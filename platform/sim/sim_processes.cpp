@@ -236,3 +236,18 @@ BOOL CSimMachine::AssignProcessToJobObject(HANDLE job, HANDLE process) {
   m_processes[m_processOf[child->first]].killOnParentEnd = it->second;
   return TRUE;
 }
+
+// With no handle: the job this process is in (the innermost where they nest).
+BOOL CSimMachine::QueryInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size,
+                                            LPDWORD) {
+  Record("QueryInformationJobObject(" + Number(infoClass) + ")");
+  if (job || !m_bInJob) return Fail(ERROR_INVALID_HANDLE);
+  if (infoClass != JobObjectExtendedLimitInformation ||
+      size != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
+    return Fail(ERROR_BAD_LENGTH);
+  auto* limits = static_cast<JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
+  memset(limits, 0, sizeof(*limits));
+  if (m_bInKillOnCloseJob)
+    limits->BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  return TRUE;
+}

@@ -135,6 +135,13 @@ BOOL PlatformLayer::AssignProcessToJobObject(HANDLE job, HANDLE process) {
   if (!entry) return NotImplemented<BOOL>(FALSE);
   return entry(job, process);
 }
+BOOL PlatformLayer::QueryInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size,
+                                              LPDWORD returned) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD, LPDWORD)>(
+      KernelEntry("QueryInformationJobObject"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(job, infoClass, info, size, returned);
+}
 // advapi32's, looked up: Windows 95's may not have them.
 static FARPROC AdvapiEntry(const char* name) {
   HMODULE advapi = ::GetModuleHandleA("advapi32.dll");

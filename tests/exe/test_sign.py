@@ -1,8 +1,13 @@
 """scripts/sign.sh on both files, with a throwaway certificate made here."""
+import hashlib
+import os
 import re
 import shutil
+import subprocess
 
-from machine import sample_package
+import pefile
+
+from machine import ROOT, resource, sample_package
 from expect import success
 
 
@@ -17,6 +22,23 @@ def test_sha1_signature_with_a_nested_sha256_one(any_build, signer):
     assert signatures[0].startswith("0  (Primary Signature)")
     assert all("Signature verification: ok" in b for b in signatures), out
     assert "Number of verified signatures: 2" in out
+
+
+def test_signed_dist_carries_a_signed_twin(signer):
+    """scripts/build.sh dist with a certificate: the 64-bit file is signed
+    before the 32-bit one carries it, then the 32-bit one is signed."""
+    env = dict(os.environ, SIGN_PFX=str(signer.pfx), SIGN_PASSWORD=signer.PASSWORD)
+    subprocess.run([str(ROOT / "scripts/build.sh"), "dist"], env=env, check=True,
+                   capture_output=True)
+    dist = ROOT / "build/dist"
+    for exe in ("setup.exe", "setup64.exe"):
+        out = signer.verify(dist / exe)
+        assert "Number of verified signatures: 2" in out.stdout + out.stderr, exe
+    carried = resource(pefile.PE(str(dist / "setup.exe")), pefile.RESOURCE_TYPE["RT_RCDATA"], 201)
+    assert carried == (dist / "setup64.exe").read_bytes()
+    sums = dict(reversed(line.split()) for line in (dist / "SHA256SUMS").read_text().splitlines())
+    assert sums == {name: hashlib.sha256((dist / name).read_bytes()).hexdigest()
+                    for name in ("setup.exe", "setup64.exe")}
 
 
 def test_wrong_password_is_refused(any_build, signer, tmp_path):

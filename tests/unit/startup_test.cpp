@@ -751,8 +751,13 @@ TEST_F(StartupTest, TwinRunsAsTheProgramItStandsFor) {
   EXPECT_EQ(machine.OemInfCalls().size(), 1u);
   std::string log = machine.FileContent(std::string(kCompany) + "\\setup.log");
   EXPECT_NE(log.find(" D:\\My-Setup\\ssetup.exe 1.0.0.0 "), std::string::npos) << log;
-  EXPECT_NE(log.find("running as " + std::string(kX64Twin) + " for D:\\My-Setup\\ssetup.exe"),
+  EXPECT_NE(log.find("running as " + std::string(kX64Twin) +
+                     " for D:\\My-Setup\\ssetup.exe; ends with it: no"),
             std::string::npos) << log;
+  machine.StartInKillOnCloseJob();
+  Run(std::string("\"") + kX64Twin + "\"");
+  log = machine.FileContent(std::string(kCompany) + "\\setup.log");
+  EXPECT_NE(log.find("ssetup.exe; ends with it: yes"), std::string::npos) << log;
 
   for (const char* notFull : {"ssetup.exe", "D:ssetup.exe", "\\ssetup.exe", ""}) {
     machine.SetEnvironment("VESK_SETUP_ORIGIN", notFull);

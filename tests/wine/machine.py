@@ -37,6 +37,17 @@ BUILDS = {
 }
 
 
+def resource(pe, kind, ident):
+    """The bytes of resource `ident` of type `kind` in a pefile.PE, or None."""
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id == kind:
+            for named in entry.directory.entries:
+                if named.id == ident:
+                    data = named.directory.entries[0].data.struct
+                    return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
 def probe_32bit():
     """None when this machine executes 32-bit code, else why it does not.
 

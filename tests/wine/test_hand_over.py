@@ -1,8 +1,10 @@
 """One file to start on every Windows: the 32-bit setup.exe in a 64-bit Wine
-prefix (WOW64) hands the run over to setup64.exe beside it and exits with its
-exit code; and a setup started while another process holds the lock waits."""
+prefix (WOW64) writes the x64 file it carries into the company folder, starts
+it there and exits with its exit code; and a setup started while another
+process holds the lock waits."""
 import re
 import shutil
+import signal
 import subprocess
 import time
 
@@ -33,21 +35,36 @@ def wow64(request, templates):
     m.stop()
 
 
-def place(machine, name, with_twin=True):
-    """A program folder with the 32-bit file as `name` and the 64-bit one
-    beside it as the name with 64 before the extension."""
+MARKER = r"""
+#include <windows.h>
+// Planted beside the program: leaves a file where it ran, then fakes success.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  CloseHandle(CreateFileA("C:\\planted-ran.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+  return 0;
+}
+"""
+
+
+def place(machine, name):
+    """A program folder with the 32-bit file alone as `name`, and a program of
+    ours planted beside it as setup64.exe, which must never run."""
     machine.reset()
-    folder = machine.tmp / "cases" / f"{name}-{with_twin}-{machine.runs}"
+    folder = machine.tmp / "cases" / f"{name}-{machine.runs}"
     folder.mkdir(parents=True)
     program = folder / name
     shutil.copy(BUILDS["x86"].exe, program)
-    twin = folder / name.replace(".exe", "64.exe")
-    if with_twin:
-        shutil.copy(BUILDS["x64"].exe, twin)
-    for exe in (program.name, twin.name):
-        machine.set_version(exe, "win10")
+    source = machine.tmp / "planted.cpp"
+    source.write_text(MARKER)
+    subprocess.run([BUILDS["x64"].compiler, "-Os", "-s", "-static", "-mwindows", "-o",
+                    str(folder / "setup64.exe"), str(source)], check=True)
+    machine.set_version(name, "win10")
     sample_package(folder, "vesk1")
+    (machine.prefix / "drive_c/planted-ran.txt").unlink(missing_ok=True)
     return program
+
+
+def twins_left(machine):
+    return sorted(p.name for p in machine.company.glob("*.exe")) if machine.company.is_dir() else []
 
 
 # (program name, arguments, DLL overrides, exit code, boxes)
@@ -56,29 +73,61 @@ HAND_OVER_CASES = [
     ("setup.exe", ["-UNINSTALL"], None, 1, []),
     # The twin cannot load the setup library: its -1 comes through.
     ("setup.exe", [], "setupapi=d", 255, [INIT_FAIL]),
-    # Silence by name carries over to ssetup64.exe.
+    # Silent by the name the user started, which the twin runs for.
     ("ssetup.exe", [], None, 0, []),
 ]
 
 
 @pytest.mark.parametrize("name,args,overrides,code,boxes", HAND_OVER_CASES,
                          ids=[f"{c[0]} {' '.join(c[1])} {c[2] or ''}".strip() for c in HAND_OVER_CASES])
-def test_the_32_bit_file_hands_over(wow64, name, args, overrides, code, boxes):
+def test_the_32_bit_file_hands_over_to_the_twin_it_carries(wow64, name, args, overrides, code,
+                                                          boxes):
     program = place(wow64, name)
     run = wow64.run(program, *args, overrides=overrides)
     assert (run.code, run.boxes) == (code, boxes)
-    # Every registration was made by the 64-bit process.
+    # Every registration was made by the 64-bit process, of the package
+    # beside the program the user started.
     assert set(callers(run.log)) <= {64}
     if code == 0:
         assert callers(run.log) == [64] and wow64.registered(program.parent / "vesk1.inf")
+    assert not (wow64.prefix / "drive_c/planted-ran.txt").exists(), "the planted setup64.exe ran"
+    assert twins_left(wow64) == []
+    if code != 255:
+        log = (wow64.company / "setup.log").read_text("latin-1")
+        assert f"for {wineish(program)}" in log
 
 
-def test_without_the_64_bit_file_the_32_bit_one_stages_itself(wow64):
-    program = place(wow64, "setup.exe", with_twin=False)
-    run = wow64.run(program)
-    assert (run.code, run.boxes) == (0, [success("vesk1.inf")])
-    assert callers(run.log) == [32]
-    assert wow64.registered(program.parent / "vesk1.inf")
+def wineish(path):
+    """How a Unix path below the prefix's drive Z: reads in Windows."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def test_killing_the_32_bit_file_ends_its_twin(wow64):
+    """A management agent's time limit kills the file it started: the twin,
+    waiting for the lock that another setup holds, goes with it and changes
+    nothing."""
+    program = place(wow64, "setup.exe")
+    holder = build_holder(wow64)
+    marker = wow64.elsewhere / "holding.txt"
+    marker.unlink(missing_ok=True)
+    held = wow64.start(holder, "9")
+    wait_for(marker.exists, "the holder never took the lock")
+    parent = wow64.start(program)
+    wait_for(lambda: twins_left(wow64) != [], "no twin was written")
+    time.sleep(1)
+    parent[0].send_signal(signal.SIGKILL)
+    wow64.finish(parent)
+    assert wow64.finish(held).code == 0
+    time.sleep(5)  # a twin that lived on would have its lock now, and run
+    assert not wow64.registered(program.parent / "vesk1.inf")
+    assert not (wow64.company / "setup.log").exists()
+
+
+def wait_for(condition, failure, seconds=60):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, failure
+        time.sleep(0.1)
 
 
 HOLDER = r"""
@@ -96,22 +145,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int) {
 HOLD_SECONDS = 6
 
 
-def test_a_setup_waits_for_the_lock(case):
-    m = case.machine
+def build_holder(m):
     source = m.tmp / "holder.cpp"
     source.write_text(HOLDER)
     holder = m.tmp / "holder.exe"
     subprocess.run([m.build.compiler, "-Os", "-s", "-static", "-mwindows", "-o", str(holder),
                     str(source)], check=True)
+    return holder
+
+
+def test_a_setup_waits_for_the_lock(case):
+    m = case.machine
+    holder = build_holder(m)
     case.version("winxp")
     sample_package(case.dir, "vesk1")
     marker = m.elsewhere / "holding.txt"
     marker.unlink(missing_ok=True)
     held = m.start(holder, str(HOLD_SECONDS))
-    deadline = time.monotonic() + 60
-    while not marker.exists():
-        assert time.monotonic() < deadline, "the holder never took the lock"
-        time.sleep(0.1)
+    wait_for(marker.exists, "the holder never took the lock")
     began = time.monotonic()
     run = case.run()
     took = time.monotonic() - began
