@@ -3,14 +3,14 @@
 #include "setup/admin_security.h"
 #include "setup/setup_context.h"
 
-namespace {
-
 // FILE_ALL_ACCESS for SYSTEM and Administrators, on the folder and inherited
 // by everything made in it; nothing inherited from the Windows folder, which
 // gave Everyone or Power Users change rights on 2000-era systems.
-const AdminDescriptor kCompanyFolderSecurity = MakeAdminDescriptor(
+const AdminDescriptor g_companyFolderSecurity = MakeAdminDescriptor(
     0x001F01FF, 0x03 /* OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE */,
     kDaclPresent | kDaclProtected | kSelfRelative, true);
+
+namespace {
 
 bool CreateFolder(const CPathString& path, SECURITY_ATTRIBUTES* security) {
   if (GetPlatform().CreateDirectoryA(path.c_str(), security)) return true;
@@ -19,17 +19,16 @@ bool CreateFolder(const CPathString& path, SECURITY_ATTRIBUTES* security) {
 
 }  // namespace
 
-const unsigned char (&g_companyFolderSecurity)[88] = kCompanyFolderSecurity.bytes;
 
 bool MakeCompanyFolder(const char* windowsDir, CPathString& folder) {
   folder.Assign(windowsDir).Append("\\Application Data");
   if (!CreateFolder(folder, nullptr)) return false;
   folder.Append("\\Velmoran");
-  SECURITY_ATTRIBUTES security = {sizeof(security),
-                                  const_cast<unsigned char*>(g_companyFolderSecurity), FALSE};
+  static const SECURITY_ATTRIBUTES security = {
+      sizeof(security), const_cast<unsigned char*>(g_companyFolderSecurity.bytes), FALSE};
   // Windows 95/98/Me have no security on files.
   bool nt = g_osVersion.Info().dwPlatformId == VER_PLATFORM_WIN32_NT;
-  return CreateFolder(folder, nt ? &security : nullptr);
+  return CreateFolder(folder, nt ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr);
 }
 
 // Taking a folder over needs WRITE_OWNER and WRITE_DAC on it, which its own
@@ -42,7 +41,7 @@ bool SealCompanyFolder(const char* folder, DWORD* error) {
           folder,
           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
               PROTECTED_DACL_SECURITY_INFORMATION,
-          const_cast<unsigned char*>(g_companyFolderSecurity)))
+          const_cast<unsigned char*>(g_companyFolderSecurity.bytes)))
     return true;
   *error = GetPlatform().GetLastError();
   return false;

@@ -19,6 +19,6 @@ bool MakeCompanyFolder(const char* windowsDir, CPathString& folder);
 // over; a FAT volume has no security).
 bool SealCompanyFolder(const char* folder, DWORD* error);
 
-extern const unsigned char (&g_companyFolderSecurity)[88];
+extern const struct AdminDescriptor g_companyFolderSecurity;
 
 #endif  // SETUP_COMPANY_FOLDER_H

@@ -24,12 +24,21 @@ COsVersion g_osVersion;
 CPathString g_strWindowsDir;
 CPathString g_strModuleDir;
 CPathString g_strAppDataDir;
-bool g_bInstall = true;
+bool g_bInstall;
 bool g_bSilent = false;
 bool g_bMultiProcessor = false;
-int g_nProcessors = -1;
+int g_nProcessors;
 WORD g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
 PFN_SETUPCOPYOEMINFA g_pfnSetupCopyOEMInf = nullptr;
+
+// The flags' defaults, set by static construction: zero-filled variables
+// take no room in the file, initialised ones a section of their own.
+static struct SetupDefaults {
+  SetupDefaults() {
+    g_bInstall = true;
+    g_nProcessors = -1;
+  }
+} s_setupDefaults;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version block is the 148-byte ANSI one");
 

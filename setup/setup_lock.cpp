@@ -7,9 +7,8 @@
 // SYSTEM): another administrator's session, or a SYSTEM agent after an
 // administrator, could not open it (KB 318825). This one grants
 // MUTEX_ALL_ACCESS to SYSTEM and to Administrators.
-const AdminDescriptor g_lockSecurity =
+const AdminDescriptor g_lockSecurityDescriptor =
     MakeAdminDescriptor(0x001F0001, 0, kDaclPresent | kSelfRelative, false);
-const unsigned char (&g_lockSecurityDescriptor)[88] = g_lockSecurity.bytes;
 
 namespace {
 
@@ -24,11 +23,14 @@ bool IsRefusedName(DWORD error) {
 }
 
 HANDLE OpenLockMutex(const char* name) {
-  SECURITY_ATTRIBUTES security = {sizeof(security), const_cast<unsigned char*>(g_lockSecurityDescriptor),
-                                  FALSE};
+  // Constant, so that it is read-only data rather than a copy made from
+  // writable data (a section of its own in the file).
+  static const SECURITY_ATTRIBUTES security = {
+      sizeof(security), const_cast<unsigned char*>(g_lockSecurityDescriptor.bytes), FALSE};
   // Windows 95/98/Me have no security on objects.
   bool nt = g_osVersion.Info().dwPlatformId == VER_PLATFORM_WIN32_NT;
-  HANDLE mutex = GetPlatform().CreateMutexA(nt ? &security : nullptr, FALSE, name);
+  HANDLE mutex = GetPlatform().CreateMutexA(
+      nt ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr, FALSE, name);
   // Made by an older setup, or with a higher integrity level: waiting on it,
   // owning and releasing it need no more than SYNCHRONIZE.
   if (!mutex && GetPlatform().GetLastError() == ERROR_ACCESS_DENIED)

@@ -44,6 +44,6 @@ class CSetupLock {
 
 // The security descriptor the lock's mutexes are made with on NT: full
 // access for SYSTEM and Administrators, whoever made them.
-extern const unsigned char (&g_lockSecurityDescriptor)[88];
+extern const struct AdminDescriptor g_lockSecurityDescriptor;
 
 #endif  // SETUP_SETUP_LOCK_H

@@ -16,10 +16,11 @@ namespace {
 const int kLineSize = 1024 + 2;
 const DWORD kRotateAbove = 1024 * 1024;
 
-HANDLE g_hLog = INVALID_HANDLE_VALUE;
+// Null while no log is open (zero-filled: no room in the file).
+HANDLE g_hLog;
 
 void WriteLine(const char* format, va_list arguments, const char* tail = "") {
-  if (g_hLog == INVALID_HANDLE_VALUE) return;
+  if (!g_hLog) return;
   char line[kLineSize];
   int length = GetPlatform().wvsprintfA(line, format, arguments);
   // The tail (an outcome) goes after the event, cut where the line is full.
@@ -129,7 +130,7 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
 
 void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   memset(&g_setupTally, 0, sizeof(g_setupTally));
-  g_hLog = INVALID_HANDLE_VALUE;
+  g_hLog = nullptr;
   if (g_strWindowsDir.IsEmpty()) return;
   // NT 4.0 makes no company folder of its own: here it is made for the log.
   // Elsewhere start-up made it, or there is none and so no log.
@@ -156,7 +157,7 @@ void LogLine(const char* format, ...) {
 }
 
 void LogResult(bool ok, DWORD error, const char* format, ...) {
-  if (g_hLog == INVALID_HANDLE_VALUE) return;
+  if (!g_hLog) return;
   char outcome[600];
   Outcome(outcome, ok, error);
   va_list arguments;
@@ -166,7 +167,7 @@ void LogResult(bool ok, DWORD error, const char* format, ...) {
 }
 
 void CloseSetupLog(int exitCode) {
-  if (g_hLog == INVALID_HANDLE_VALUE) return;
+  if (!g_hLog) return;
   const SetupTally& t = g_setupTally;
   // As Windows sees the code: -1 is 0xFFFFFFFF.
   char code[24];
@@ -177,5 +178,5 @@ void CloseSetupLog(int exitCode) {
           t.servicesInstalled, t.servicesRemoved, t.servicesFailed);
   GetPlatform().FlushFileBuffers(g_hLog);
   GetPlatform().CloseHandle(g_hLog);
-  g_hLog = INVALID_HANDLE_VALUE;
+  g_hLog = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/admin_security.h"
 #include "setup/company_folder.h"
 #include "setup/hand_over.h"
 #include "setup/setup_lock.h"
@@ -458,9 +459,9 @@ TEST(AdminDescriptors, AdmitSystemAndAdministrators) {
     uint32_t rights;
   } rows[] = {
       // SE_SELF_RELATIVE | SE_DACL_PRESENT; no owner: the maker's default
-      {g_lockSecurityDescriptor, 0x8004, 0, 0, 0x001F0001u},  // MUTEX_ALL_ACCESS
+      {g_lockSecurityDescriptor.bytes, 0x8004, 0, 0, 0x001F0001u},  // MUTEX_ALL_ACCESS
       // ... | SE_DACL_PROTECTED; owned by Administrators; OBJECT_ and CONTAINER_INHERIT
-      {g_companyFolderSecurity, 0x9004, 72, 3, 0x001F01FFu},  // FILE_ALL_ACCESS
+      {g_companyFolderSecurity.bytes, 0x9004, 72, 3, 0x001F01FFu},  // FILE_ALL_ACCESS
   };
   auto word = [](const unsigned char* p) { return p[0] | p[1] << 8; };
   auto dword = [](const unsigned char* p) {
