@@ -142,6 +142,14 @@ bool StartTwin(const char* path, LPCSTR arguments, HANDLE job, PROCESS_INFORMATI
 
 }  // namespace
 
+bool RunsEmulated() {
+#if defined(__x86_64__) || defined(_M_X64)
+  return !g_bWow64 && g_nNativeMachine == IMAGE_FILE_MACHINE_ARM64;
+#else
+  return false;
+#endif
+}
+
 bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
   g_szHandOverFailure[0] = '\0';
   g_bWow64 = false;

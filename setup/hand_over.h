@@ -22,9 +22,14 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode);
 // Never a switch: the arguments are passed on exactly as they came.
 extern const char kOriginVariable[];
 
-// Whether this process runs under WOW64, and then the machine Windows runs on.
+// Whether this process runs under WOW64, and the machine Windows runs on
+// (IMAGE_FILE_MACHINE_UNKNOWN where Windows does not say).
 extern bool g_bWow64;
 extern USHORT g_nNativeMachine;
+
+// Whether this is the x64 file running emulated on ARM64 Windows (11), which
+// IsWow64Process2 does not count as WOW64.
+bool RunsEmulated();
 
 // Why a 32-bit file under WOW64 does its own run; empty everywhere else.
 const int kHandOverFailureSize = MAX_PATH + 96;

@@ -108,7 +108,8 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
   LogLine("Windows %u.%u.%u, platform %u, service pack \"%s\"; processors: %d; WOW64: %s%s%s",
           real.dwMajorVersion,
           real.dwMinorVersion, real.dwBuildNumber, real.dwPlatformId, servicePack, g_nProcessors,
-          g_bWow64 ? "yes" : "no", *g_szHandOverFailure ? "; not handed over: " : "",
+          g_bWow64 ? "yes" : RunsEmulated() ? "no, x64 emulated on ARM64" : "no",
+          *g_szHandOverFailure ? "; not handed over: " : "",
           g_szHandOverFailure);
   LogLine("silent: %s; waited %u ms for another setup", g_bSilent ? "yes" : "no", waited);
   // A twin started by the 32-bit file: which file runs, for which.

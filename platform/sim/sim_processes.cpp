@@ -121,9 +121,10 @@ BOOL CSimMachine::TerminateProcess(HANDLE process, UINT) {
   return TRUE;
 }
 
-// From XP on. To a process under WOW64 it names the machine, but an x86
-// process on ARM64 is told what it emulates: x86, or x64 where Windows 11
-// emulates that too.
+// From XP on. It names the machine, but an x86 or x64 process on ARM64 is
+// told what is emulated there: x86, or x64 where Windows 11 emulates that
+// too. (A 64-bit process here on ARM64 is the x64 file: native ARM64
+// processes are not simulated.)
 void CSimMachine::GetNativeSystemInfo(SYSTEM_INFO* info) {
   Record("GetNativeSystemInfo()");
   memset(info, 0, sizeof(*info));
@@ -138,9 +139,9 @@ void CSimMachine::GetNativeSystemInfo(SYSTEM_INFO* info) {
   switch (m_nNativeMachine) {
     case IMAGE_FILE_MACHINE_AMD64: info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64; break;
     case IMAGE_FILE_MACHINE_ARM64:
-      info->wProcessorArchitecture = m_b64BitProcess ? PROCESSOR_ARCHITECTURE_ARM64
-                                     : m_version.dwBuildNumber >= 22000 ? PROCESSOR_ARCHITECTURE_AMD64
-                                                                        : PROCESSOR_ARCHITECTURE_INTEL;
+      info->wProcessorArchitecture = m_version.dwBuildNumber >= 22000
+                                         ? PROCESSOR_ARCHITECTURE_AMD64
+                                         : PROCESSOR_ARCHITECTURE_INTEL;
       break;
     default: info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   }

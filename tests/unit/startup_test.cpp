@@ -737,6 +737,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
     CaseName());
 
+// The x64 file started by hand on ARM64 Windows 11 runs itself, emulated,
+// and says so; IsWow64Process2 does not call that WOW64.
+TEST_F(StartupTest, X64FileOnArm64RunsItselfAndSaysItIsEmulated) {
+  Arm64Win11(machine);
+  machine.Run64BitProcess();
+  AddPackage("vesk1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(machine.ProcessesStarted().empty());
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+  std::string log = machine.FileContent(std::string(kCompany) + "\\setup.log");
+  EXPECT_NE(log.find("WOW64: no, x64 emulated on ARM64\r\n"), std::string::npos) << log;
+}
+
 // The twin runs as the program the user started: its folder, its name's
 // silence, its path in the log; an origin that is no full path is no origin.
 TEST_F(StartupTest, TwinRunsAsTheProgramItStandsFor) {
