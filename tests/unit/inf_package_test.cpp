@@ -77,10 +77,11 @@ TEST_F(InfPackageTest, InfWithoutSysIsStillCopiedAndRegistered) {
                               "setup: Driver included in vesk1.inf has successfully installed."}));
   machine.SetWin98();
   Run();
-  EXPECT_EQ(Boxes().size(), 4u);  // the earlier two, then two copy failures and no success:
+  ASSERT_EQ(Boxes().size(), 4u);  // the earlier two, then two copy failures and no success:
   // the same INF content is in the store already, so the setup API refuses it.
   EXPECT_EQ(Boxes()[2], "setup: Copy file fail: vesk1.sys");
   EXPECT_EQ(Boxes()[3], "setup: Copy file fail: vesk1.sys");
+  ASSERT_EQ(machine.OemInfCalls().size(), 2u);
   EXPECT_FALSE(machine.OemInfCalls().back().result);
 }
 
@@ -117,6 +118,7 @@ TEST_F(InfPackageTest, FailedInfCopyRegistersTheOlderCopyAlreadyThere) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk1.inf",
                               "setup: Driver included in vesk1.inf has successfully installed."}));
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
   EXPECT_EQ(machine.FileContent("C:\\WINDOWS\\Inf\\" + machine.OemInfCalls()[0].published),
             "older");
 }
@@ -217,7 +219,7 @@ TEST_F(InfPackageTest, DoubleByteNamesArePassedWholeAndOverlongPathsFailAsOnWind
 TEST_F(InfPackageTest, ThousandsOfPackagesAreEachHandledOnce) {
   for (int i = 0; i < 2000; ++i) AddPackage("vesk" + std::to_string(i));
   EXPECT_EQ(Run("setup.exe -S"), 0);
-  EXPECT_EQ(machine.OemInfCalls().size(), 2000u);
+  ASSERT_EQ(machine.OemInfCalls().size(), 2000u);
   EXPECT_EQ(machine.OemInfCalls()[1999].source, kCompany + "\\vesk1999.inf");
   EXPECT_EQ(machine.OpenFindHandles(), 0u);
 }

@@ -186,7 +186,9 @@ TEST_F(SetupLogTest, RunsAppendAndLeaveEarlierRunsAlone) {
   std::string both = machine.FileContent(kLog);
   EXPECT_EQ(first.compare(0, 16, "an earlier run\r\n"), 0);
   EXPECT_EQ(both.compare(0, first.size(), first), 0);
-  EXPECT_EQ(Lines(both.substr(first.size()))[0].compare(0, 4, "===="), 0);
+  Strings second = Lines(both.substr(first.size()));
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(second[0].compare(0, 4, "===="), 0);
   // One write a line.
   EXPECT_EQ(machine.LogOf("WriteFile").size(), Lines(both).size() - 1);
 }
