@@ -457,6 +457,8 @@ BOOL CSimMachine::IsDBCSLeadByte(BYTE value) { return IsLeadByte(value); }
 
 int CSimMachine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Record("MessageBoxA(" + Text(text) + ", " + Text(caption) + ")");
-  m_messageBoxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+  int owned = 0;
+  for (const auto& mutex : m_mutexes) owned += mutex.second.holder == Mutex::kThisProcess;
+  m_messageBoxes.push_back({owner, text ? text : "", caption ? caption : "", type, owned});
   return 1;  // IDOK
 }

@@ -19,6 +19,7 @@ class CSimMachine final : public PlatformLayer {
     std::string text;
     std::string caption;
     UINT type;
+    int mutexesOwned;  // named mutexes this process owned while the box was up
   };
   struct OemInfCall {
     std::string source;
@@ -154,7 +155,10 @@ class CSimMachine final : public PlatformLayer {
   // CreateMutexA of `name` (every name when empty) fails with `error`.
   void RefuseMutexes(DWORD error = ERROR_ACCESS_DENIED, const std::string& name = "");
   void FailWaits(int count) { m_nWaitFailures = count; }
-  // Processes this one starts end with this code, or cannot be started.
+  // GetTickCount's value now; it wraps to 0 after 49.7 days, as Windows' does.
+  void SetTickCount(DWORD ticks) { m_nTickCount = ticks; }
+  // Processes this one starts end with this code when waited for (until
+  // then they are running: STILL_ACTIVE), or cannot be started.
   void SetChildExitCode(DWORD code) { m_nChildExitCode = code; }
   void FailCreateProcess(DWORD error) { m_nCreateProcessRefusal = error; }
 
@@ -427,6 +431,7 @@ class CSimMachine final : public PlatformLayer {
   DWORD m_nCreateProcessRefusal = 0;
   std::vector<ProcessStart> m_processes;
   std::map<uintptr_t, bool> m_processHandles;  // true for a process, false for its thread
+  std::set<uintptr_t> m_endedProcesses;        // process handles waited for
   uintptr_t m_nNextProcessHandle = 0x6000;
 
   // Observation

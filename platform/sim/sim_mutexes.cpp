@@ -111,7 +111,10 @@ HANDLE CSimMachine::OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR n
 DWORD CSimMachine::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   Record("WaitForSingleObject(" + Number(reinterpret_cast<uintptr_t>(handle)) + ", " +
          Number(milliseconds) + ")");
-  if (m_processHandles.count(reinterpret_cast<uintptr_t>(handle))) return WAIT_OBJECT_0;
+  if (m_processHandles.count(reinterpret_cast<uintptr_t>(handle))) {
+    m_endedProcesses.insert(reinterpret_cast<uintptr_t>(handle));
+    return WAIT_OBJECT_0;
+  }
   auto it = m_mutexHandles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == m_mutexHandles.end() || m_nWaitFailures > 0) {
     if (m_nWaitFailures > 0) --m_nWaitFailures;

@@ -41,7 +41,7 @@ BOOL CSimMachine::IsWow64Process2(HANDLE process, USHORT* processMachine,
   return TRUE;
 }
 
-// The child runs to its end at once; its exit code is the test's choice.
+// The child ends when it is waited for; its exit code is the test's choice.
 BOOL CSimMachine::CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                                  SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
                                  BOOL inheritHandles, DWORD, LPVOID, LPCSTR currentDirectory,
@@ -73,6 +73,6 @@ BOOL CSimMachine::GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   Record("GetExitCodeProcess(" + Number(reinterpret_cast<uintptr_t>(process)) + ")");
   auto it = m_processHandles.find(reinterpret_cast<uintptr_t>(process));
   if (it == m_processHandles.end() || !it->second) return Fail(ERROR_INVALID_HANDLE);
-  *exitCode = m_nChildExitCode;
+  *exitCode = m_endedProcesses.count(it->first) ? m_nChildExitCode : STILL_ACTIVE;
   return TRUE;
 }
