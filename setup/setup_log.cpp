@@ -58,18 +58,35 @@ HANDLE OpenForAppending(const char* path) {
 }
 
 // Past 1 MiB the log becomes setup.log.old (MoveFileExA does nothing on
-// Windows 95). Where that fails (a reader holds it, a read-only file, a
-// folder in the way) this run appends, and the next one tries again.
+// Windows 95), and the older one goes. No failure may lose a generation, so
+// the older one is renamed aside first and deleted only once the log has
+// taken its name: a rename takes effect at once, where a delete of a file a
+// reader holds (sharing delete) only marks it, and before Windows 10 1903 its
+// name stays taken until the reader lets go. Where the log cannot be renamed
+// (a reader holds it without FILE_SHARE_DELETE) the older one is put back; a
+// read-only one or a folder in its place is left alone. This run then
+// appends, and the next one tries again.
 HANDLE OpenRotated(const char* path) {
+  PlatformLayer& platform = GetPlatform();
   HANDLE log = OpenForAppending(path);
   if (log == INVALID_HANDLE_VALUE) return log;
-  DWORD size = GetPlatform().GetFileSize(log, nullptr);
+  DWORD size = platform.GetFileSize(log, nullptr);
   if (size == INVALID_FILE_SIZE || size <= kRotateAbove) return log;
-  GetPlatform().CloseHandle(log);
   char old[kLineSize];
+  char older[kLineSize];
   FormatInto(old, "%s.old", path);
-  GetPlatform().DeleteFileA(old);
-  GetPlatform().MoveFileA(path, old);
+  FormatInto(older, "%s.older", path);
+  DWORD attributes = platform.GetFileAttributesA(old);
+  bool none = attributes == INVALID_FILE_ATTRIBUTES;
+  if (!none && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return log;
+  platform.CloseHandle(log);
+  platform.DeleteFileA(older);  // left by a run that could not delete it
+  if (none || platform.MoveFileA(old, older)) {
+    if (platform.MoveFileA(path, old))
+      platform.DeleteFileA(older);
+    else if (!none)
+      platform.MoveFileA(older, old);
+  }
   return OpenForAppending(path);
 }
 

@@ -8,6 +8,14 @@
 using sim::Number;
 using sim::Text;
 
+namespace {
+
+// DeleteFile and MoveFile open the file for delete access sharing everything:
+// only an open without FILE_SHARE_DELETE stands in their way.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
 // Windows' CopyFile: the new file takes the source's attributes; onto an
 // existing read-only or hidden file it fails with ERROR_ACCESS_DENIED, and so
 // onto a system file (it creates the destination as CreateFile with
@@ -19,14 +27,14 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   if (TooLong(source) || TooLong(destination)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   const Node* from = NodeAt(source);
   if (!from) return Fail(ERROR_FILE_NOT_FOUND);
-  if (from->folder) return Fail(ERROR_ACCESS_DENIED);
+  if (from->folder || from->deletePending) return Fail(ERROR_ACCESS_DENIED);
   std::string to = Resolve(destination);
   auto fault = m_copyFaults.find(Upper(to));
   if (fault != m_copyFaults.end()) return Fail(fault->second);
   const Node* parent = NodeAt(ParentOf(to));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   if (Node* existing = NodeAt(to)) {
-    if (existing->folder) return Fail(ERROR_ACCESS_DENIED);
+    if (existing->folder || existing->deletePending) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (existing == from || SharingConflict(*existing, GENERIC_WRITE, 0))
       return Fail(ERROR_SHARING_VIOLATION);
@@ -42,16 +50,53 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   return TRUE;
 }
 
-// Windows' DeleteFile refuses a read-only file with ERROR_ACCESS_DENIED.
+// Windows' DeleteFile refuses a read-only file with ERROR_ACCESS_DENIED. A
+// file that is still open (its openers share delete) is only marked: it keeps
+// its name until the last handle closes, and opening it meanwhile fails with
+// ERROR_ACCESS_DENIED. From Windows 10 1903 on NTFS the name goes at once and
+// the open handles keep the data (POSIX semantics).
 BOOL CSimMachine::DeleteFileA(LPCSTR path) {
   Record("DeleteFileA(" + Text(path) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   Node* node = NodeAt(path);
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (node->folder || (node->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(*node, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  if (node->folder || node->deletePending || (node->attributes & FILE_ATTRIBUTE_READONLY))
+    return Fail(ERROR_ACCESS_DENIED);
+  if (SharingConflict(*node, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
+  if (IsOpen(*node) && !DeletesNameAtOnce()) {
+    node->deletePending = true;
+    return TRUE;
+  }
   EraseNode(Resolve(path));
   return TRUE;
+}
+
+bool CSimMachine::DeletesNameAtOnce() const {
+  bool trueVersion = m_trueVersion.major != 0;
+  DWORD major = trueVersion ? m_trueVersion.major : m_version.dwMajorVersion;
+  DWORD build = trueVersion ? m_trueVersion.build : m_version.dwBuildNumber;
+  return m_version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+         (major > 10 || (major == 10 && build >= 18362));
+}
+
+bool CSimMachine::IsOpen(const Node& node) const {
+  if (!node.otherOpens.empty()) return true;
+  std::string key = Upper(node.path);
+  for (const auto& file : m_files)
+    if (file.second.key == key) return true;
+  return false;
+}
+
+void CSimMachine::DropDeletedFiles() {
+  std::vector<std::string> gone;
+  for (const auto& entry : m_nodes)
+    if (entry.second.deletePending && !IsOpen(entry.second)) gone.push_back(entry.second.path);
+  for (const std::string& path : gone) EraseNode(path);
+}
+
+void CSimMachine::CloseOtherProcesses() {
+  for (auto& entry : m_nodes) entry.second.otherOpens.clear();
+  DropDeletedFiles();
 }
 
 DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
@@ -63,6 +108,8 @@ DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
     return Fail(parent && parent->folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
            INVALID_FILE_ATTRIBUTES;
   }
+  // A file marked for deletion cannot be opened, not even to read its attributes.
+  if (node->deletePending) return Fail(ERROR_ACCESS_DENIED), INVALID_FILE_ATTRIBUTES;
   return node->attributes;
 }
 
@@ -188,7 +235,8 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   Node* node = NodeAt(full);
-  if (node && node->folder) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (node && (node->folder || node->deletePending))
+    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   if (!node && disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   if ((access & GENERIC_WRITE) &&
       (WritesDenied(full) || (node && (node->attributes & FILE_ATTRIBUTE_READONLY))))
@@ -251,23 +299,31 @@ BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
   return TRUE;
 }
 
-// MoveFile renames read-only files too, but not onto an existing name, and
-// not while a process has the file open without FILE_SHARE_DELETE.
+// MoveFile renames read-only files too, but not onto an existing name (one
+// that a file marked for deletion keeps included), and not while a process
+// has the file open without FILE_SHARE_DELETE. The handles open on it stay
+// open on the new name.
 BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
   Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
   if (TooLong(existing) || TooLong(newName)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   Node* from = NodeAt(existing);
   if (!from) return Fail(ERROR_FILE_NOT_FOUND);
+  if (from->deletePending) return Fail(ERROR_ACCESS_DENIED);
   std::string to = Resolve(newName);
   if (NodeAt(to)) return Fail(ERROR_ALREADY_EXISTS);
   const Node* parent = NodeAt(ParentOf(to));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   if (WritesDenied(to) || WritesDenied(from->path)) return Fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(*from, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  if (SharingConflict(*from, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
   Node moved = *from;
+  std::string oldKey = Upper(Resolve(existing));
   EraseNode(Resolve(existing));
   Node& node = MakeNode(to, moved.folder);
   node.content = moved.content;
   node.attributes = moved.attributes;
+  node.locked = moved.locked;
+  node.otherOpens = moved.otherOpens;
+  for (auto& file : m_files)
+    if (file.second.key == oldKey) file.second.key = Upper(to);
   return TRUE;
 }

@@ -225,6 +225,7 @@ void CSimMachine::Restart() {
     ++it;
   }
   for (auto& entry : m_nodes) entry.second.locked = false;
+  DropDeletedFiles();
 }
 
 void CSimMachine::AddFolder(const std::string& path) {

@@ -134,6 +134,8 @@ class CSimMachine final : public PlatformLayer {
   void LockFile(const std::string& path);  // in use: no delete, no overwrite
   // Another process has the file open with this access and sharing.
   void OpenElsewhere(const std::string& path, DWORD access, DWORD share);
+  // The other processes close their files: a file deleted meanwhile goes.
+  void CloseOtherProcesses();
   // Every WriteFile fails with this code, writing nothing (a full disk).
   void FailWrites(DWORD error = ERROR_DISK_FULL) { m_nWriteRefusal = error; }
   // Nothing can be created, written or renamed in this folder (its security
@@ -289,6 +291,7 @@ class CSimMachine final : public PlatformLayer {
     DWORD attributes = 0;
     std::string shortName;  // empty when the long name is a valid 8.3 name
     std::vector<std::pair<DWORD, DWORD>> otherOpens;  // another process's access, sharing
+    bool deletePending = false;  // deleted while open: the name stays until the last close
   };
   struct OpenFile {
     std::string key;  // Upper(full path)
@@ -354,6 +357,12 @@ class CSimMachine final : public PlatformLayer {
   // the opens there are.
   bool SharingConflict(const Node& node, DWORD access, DWORD share) const;
   bool WritesDenied(const std::string& fullPath) const;
+  // Whether DeleteFile takes the name away at once even while the file is
+  // open (POSIX semantics, Windows 10 1903 and later on NTFS).
+  bool DeletesNameAtOnce() const;
+  bool IsOpen(const Node& node) const;
+  // Files marked for deletion that nobody has open any more are gone.
+  void DropDeletedFiles();
   OpenFile* FileOf(HANDLE handle);
   void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
   ServiceHandle* HandleOf(SC_HANDLE handle);

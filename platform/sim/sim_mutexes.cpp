@@ -151,9 +151,10 @@ BOOL CSimMachine::ReleaseMutex(HANDLE mutex) {
 BOOL CSimMachine::CloseHandle(HANDLE handle) {
   Record("CloseHandle(" + Number(reinterpret_cast<uintptr_t>(handle)) + ")");
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-  if (m_mutexHandles.erase(value) == 0 && m_processHandles.erase(value) == 0 &&
-      m_files.erase(value) == 0)
-    return Fail(ERROR_INVALID_HANDLE);
+  if (m_mutexHandles.erase(value) == 0 && m_processHandles.erase(value) == 0) {
+    if (m_files.erase(value) == 0) return Fail(ERROR_INVALID_HANDLE);
+    DropDeletedFiles();
+  }
   return TRUE;
 }
 

@@ -250,11 +250,17 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 // Past 1 MiB the log is kept whole as setup.log.old and a new one begins;
-// where that cannot be done, the run appends and the next one tries again.
+// where that cannot be done, the run appends (or, where the log cannot be
+// opened, writes nothing) and the next one tries again. No failure loses a
+// generation: once the other processes have closed their files,
+// setup.log.old holds the big log or still what it held, and nothing else is
+// left beside the two.
+enum Rotation { kRotated, kAppended, kNoLog };
+
 struct RotationCase {
   const char* name;
   void (*prepare)(CSimMachine&);
-  bool rotated;
+  Rotation outcome;
 };
 
 void PrintTo(const RotationCase& c, std::ostream* out) { *out << c.name; }
@@ -263,39 +269,78 @@ class SetupLogRotationTest : public SimProcessTest,
                              public ::testing::WithParamInterface<RotationCase> {};
 
 const std::string kBig = std::string(1024 * 1024, 'x') + "\r\n";
+const std::string kOld = kLog + ".old";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-TEST_P(SetupLogRotationTest, BigLogIsKeptWholeAsOld) {
+TEST_P(SetupLogRotationTest, NoGenerationIsLost) {
   const RotationCase& c = GetParam();
   machine.AddFile(kLog, kBig);
-  machine.AddFile(kLog + ".old", "older");
+  machine.AddFile(kOld, "older");
   c.prepare(machine);
+  std::string oldBefore = machine.FileContent(kOld);
+  bool oldWasFolder = machine.FolderExists(kOld);
   EXPECT_EQ(Run("setup.exe -S"), 0);
+  machine.CloseOtherProcesses();
   std::string log = machine.FileContent(kLog);
-  if (c.rotated) {
-    EXPECT_EQ(machine.FileContent(kLog + ".old"), kBig);
+  if (c.outcome == kRotated) {
+    EXPECT_EQ(machine.FileContent(kOld), kBig);
     EXPECT_EQ(log.compare(0, 4, "===="), 0);
   } else {
+    EXPECT_EQ(machine.FileContent(kOld), oldBefore);
+    EXPECT_EQ(machine.FolderExists(kOld), oldWasFolder);
     EXPECT_EQ(log.compare(0, kBig.size(), kBig), 0);
-    EXPECT_GT(log.size(), kBig.size());
+    EXPECT_EQ(log.size() > kBig.size(), c.outcome == kAppended);
   }
+  EXPECT_EQ(machine.FilesBelow(kCompany), (Strings{kLog, kOld}));
   EXPECT_EQ(machine.OpenFileHandles(), 0u);
 }
+
+void Win10Before1903(CSimMachine& m) { m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 17763); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetupLogRotationTest,
     ::testing::Values(
-        RotationCase{"rotated", [](CSimMachine&) {}, true},
-        RotationCase{"no older one", [](CSimMachine& m) { m.RemovePath(kLog + ".old"); }, true},
-        RotationCase{"a reader holds it",
+        RotationCase{"rotated", [](CSimMachine&) {}, kRotated},
+        RotationCase{"no older one", [](CSimMachine& m) { m.RemovePath(kOld); }, kRotated},
+        // A log collector that does not share delete: no rename.
+        RotationCase{"a reader that shares read and write holds it",
                      [](CSimMachine& m) {
                        m.OpenElsewhere(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
                      },
-                     false},
-        RotationCase{"the older one is read-only",
+                     kAppended},
+        RotationCase{"a reader that shares nothing holds it",
+                     [](CSimMachine& m) { m.OpenElsewhere(kLog, GENERIC_READ, 0); }, kNoLog},
+        RotationCase{"a reader that shares everything holds it",
+                     [](CSimMachine& m) { m.OpenElsewhere(kLog, GENERIC_READ, kShareAll); },
+                     kRotated},
+        RotationCase{"a reader that shares nothing holds the older one",
+                     [](CSimMachine& m) { m.OpenElsewhere(kOld, GENERIC_READ, 0); }, kAppended},
+        // A file deleted while a reader has it keeps its name until the
+        // reader closes it, before Windows 10 1903; from 1903 the name goes at once.
+        RotationCase{"a reader that shares everything holds the older one on XP",
+                     [](CSimMachine& m) { m.OpenElsewhere(kOld, GENERIC_READ, kShareAll); },
+                     kRotated},
+        RotationCase{"a reader that shares everything holds the older one on 10 1809",
                      [](CSimMachine& m) {
-                       m.SetAttributes(kLog + ".old", FILE_ATTRIBUTE_READONLY);
+                       Win10Before1903(m);
+                       m.OpenElsewhere(kOld, GENERIC_READ, kShareAll);
                      },
-                     false}),
+                     kRotated},
+        RotationCase{"a reader that shares everything holds the older one on 10 22H2",
+                     [](CSimMachine& m) {
+                       m.SetWin10();
+                       m.OpenElsewhere(kOld, GENERIC_READ, kShareAll);
+                     },
+                     kRotated},
+        RotationCase{"the older one is read-only",
+                     [](CSimMachine& m) { m.SetAttributes(kOld, FILE_ATTRIBUTE_READONLY); },
+                     kAppended},
+        RotationCase{"a folder in the older one's place",
+                     [](CSimMachine& m) {
+                       m.RemovePath(kOld);
+                       m.AddFolder(kOld);
+                     },
+                     kAppended}),
     CaseName());
 
 // A setup that gives up on the lock writes nothing: the run it waited for is
