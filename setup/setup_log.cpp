@@ -23,6 +23,14 @@ void WriteLine(const char* format, va_list arguments, const char* tail = "") {
   int length = GetPlatform().wvsprintfA(line, format, arguments);
   // The tail (an outcome) goes after the event, cut where the line is full.
   while (*tail && length < kLineSize - 3) line[length++] = *tail++;
+  // A double-byte character cut in two there is left out whole.
+  int whole = 0;
+  while (whole < length) {
+    int step = GetPlatform().IsDBCSLeadByte(static_cast<BYTE>(line[whole])) ? 2 : 1;
+    if (whole + step > length) break;
+    whole += step;
+  }
+  length = whole;
   // One event a line: line feeds inside it (box texts) become blanks.
   for (int i = 0; i < length; ++i)
     if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
@@ -52,9 +60,10 @@ void Outcome(char* out, bool ok, DWORD error) {
 }
 
 HANDLE OpenForAppending(const char* path) {
-  // Readers (Notepad, type, a log collector) may open it meanwhile.
-  return GetPlatform().CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers (Notepad, type, a log collector) may open it meanwhile. Read
+  // access for the last bytes an earlier run wrote.
+  return GetPlatform().CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Past 1 MiB the log becomes setup.log.old (MoveFileExA does nothing on
@@ -88,6 +97,24 @@ HANDLE OpenRotated(const char* path) {
       platform.MoveFileA(older, old);
   }
   return OpenForAppending(path);
+}
+
+// A run cut short (a crash, a full disk) can leave its last line without its
+// CR LF: it is ended first, so that this run's header begins a line of its own.
+void EndCutLine(DWORD size) {
+  if (size == 0) return;
+  PlatformLayer& platform = GetPlatform();
+  char last[2] = {0, 0};
+  LONG count = size < 2 ? 1 : 2;
+  DWORD got = 0;
+  if (platform.SetFilePointer(g_hLog, -count, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+    platform.ReadFile(g_hLog, last + 2 - count, static_cast<DWORD>(count), &got, nullptr);
+  bool read = got == static_cast<DWORD>(count);
+  if (read && last[0] == '\r' && last[1] == '\n') return;
+  platform.SetFilePointer(g_hLog, 0, nullptr, FILE_END);
+  bool afterCr = read && last[1] == '\r';
+  DWORD written;
+  platform.WriteFile(g_hLog, afterCr ? "\n" : "\r\n", afterCr ? 1 : 2, &written, nullptr);
 }
 
 // The version Windows really is: RtlGetVersion where ntdll has it, else the
@@ -145,11 +172,13 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   HANDLE log = OpenRotated(path);
   if (log == INVALID_HANDLE_VALUE) return;
   // At the end of the file: earlier runs' bytes are never touched.
-  if (GetPlatform().SetFilePointer(log, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+  DWORD size = GetPlatform().SetFilePointer(log, 0, nullptr, FILE_END);
+  if (size == INVALID_SET_FILE_POINTER) {
     GetPlatform().CloseHandle(log);
     return;
   }
   g_hLog = log;
+  EndCutLine(size);
   WriteHeader(commandLine, waitedForLock);
 }
 

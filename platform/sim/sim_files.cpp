@@ -290,6 +290,23 @@ BOOL CSimMachine::WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD w
   return TRUE;
 }
 
+// A handle without read access reads nothing; at the end a read succeeds with 0 bytes.
+BOOL CSimMachine::ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, OVERLAPPED*) {
+  Record("ReadFile(" + Number(size) + ")");
+  if (read) *read = 0;
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!(open->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+  const std::string& content = m_nodes[open->key].content;
+  size_t count = open->position < content.size()
+                     ? std::min(static_cast<size_t>(size), content.size() - open->position)
+                     : 0;
+  memcpy(buffer, content.data() + open->position, count);
+  open->position += count;
+  if (read) *read = static_cast<DWORD>(count);
+  return TRUE;
+}
+
 BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
   Record("FlushFileBuffers()");
   OpenFile* open = FileOf(file);

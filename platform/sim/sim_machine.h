@@ -239,6 +239,8 @@ class CSimMachine final : public PlatformLayer {
   BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                  OVERLAPPED* overlapped) override;
   BOOL FlushFileBuffers(HANDLE file) override;
+  BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
+                OVERLAPPED* overlapped) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
   BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override;
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;

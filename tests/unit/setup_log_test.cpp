@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/setup_log.h"
 #include "sim_process.h"
 
 namespace {
@@ -191,6 +192,52 @@ TEST_F(SetupLogTest, RunsAppendAndLeaveEarlierRunsAlone) {
   EXPECT_EQ(second[0].compare(0, 4, "===="), 0);
   // One write a line.
   EXPECT_EQ(machine.LogOf("WriteFile").size(), Lines(both).size() - 1);
+}
+
+// A line that a crash or a full disk cut short is ended before the next
+// run's header, which then begins a line of its own.
+TEST_F(SetupLogTest, CutLineIsEndedBeforeTheNextRun) {
+  struct {
+    const char* before;
+    const char* kept;
+  } cases[] = {{"", ""},
+               {"whole\r\n", "whole\r\n"},
+               {"cut", "cut\r\n"},
+               {"cut after CR\r", "cut after CR\r\n"},
+               {"a line feed alone\n", "a line feed alone\n\r\n"}};
+  for (const auto& c : cases) {
+    machine.AddFile(kLog, c.before);
+    EXPECT_EQ(Run("setup.exe -S"), 0);
+    std::string kept = std::string(c.kept) + "====";
+    EXPECT_EQ(machine.FileContent(kLog).compare(0, kept.size(), kept), 0) << c.before;
+  }
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
+}
+
+// A line is cut at 1023 characters, never inside a double-byte character,
+// and ends in CR LF; an outcome that does not fit is cut like the event.
+TEST_F(SetupLogTest, LongLinesAreCutWithoutSplittingACharacter) {
+  machine.UseCodePage932();
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  size_t before = machine.FileContent(kLog).size();
+  const std::string x(1021, 'x');
+  const std::string so = "\x83\x5C";  // ソ, its trail byte "\"
+  OpenSetupLog("", 0);
+  LogLine("%s", (x + "ab").c_str());
+  LogLine("%s", (x + "abc").c_str());
+  LogLine("%s", (x + "a" + so).c_str());
+  LogLine("%s", (x + so + "a").c_str());
+  LogResult(false, ERROR_ACCESS_DENIED, "%s", std::string(990, 'y').c_str());
+  LogResult(false, ERROR_ACCESS_DENIED, "%s", (std::string(1020, 'y') + so).c_str());
+  CloseSetupLog(0);
+  Strings lines = Lines(machine.FileContent(kLog).substr(before));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[3], x + "ab");
+  EXPECT_EQ(lines[4], x + "ab");
+  EXPECT_EQ(lines[5], x + "a");
+  EXPECT_EQ(lines[6], x + so);
+  EXPECT_EQ(lines[7], std::string(990, 'y') + ": error 5 (0x00000005) Access is");
+  EXPECT_EQ(lines[8], std::string(1020, 'y') + so + ":");
 }
 
 // Whatever happens to the log, the run does exactly what it does without one.
