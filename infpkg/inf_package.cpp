@@ -50,6 +50,31 @@ int NativeCatalogEntry() {
   }
 }
 
+// CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (also with a superscript 1, 2 or
+// 3: 0xB9, 0xB2, 0xB3 in code page 1252), CONIN$ and CONOUT$ name devices in
+// every folder, in any case, with any extension and blanks before it
+// ("Naming Files, Paths, and Namespaces"). Reading COM1 can wait for ever,
+// with the lock held. (In other code pages those three bytes are other
+// characters; refusing them there too costs nothing.)
+bool IsDeviceName(const char* name) {
+  size_t length = 0;
+  while (name[length] && name[length] != '.') ++length;
+  while (length && name[length - 1] == ' ') --length;
+  if (length < 3 || length > 7) return false;
+  char base[8];
+  for (size_t i = 0; i < length; ++i)
+    base[i] = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 32) : name[i];
+  base[length] = '\0';
+  if (length == 4 && (strncmp(base, "COM", 3) == 0 || strncmp(base, "LPT", 3) == 0)) {
+    unsigned char digit = static_cast<unsigned char>(base[3]);
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
+  for (const char* device = kDevices; *device; device += strlen(device) + 1)
+    if (strncmp(device, base, 8) == 0) return true;
+  return false;
+}
+
 // A signed package's catalog goes where its INF goes: the setup API takes it
 // from the folder of the INF it is given, the company folder. Read with the
 // setup API's own INF reader (quotes, comments, %strings%, Unicode INFs).
@@ -61,9 +86,12 @@ void CopyCatalogs(const char* infFile) {
   char names[kCatalogEntryCount][MAX_PATH];
   bool named[kCatalogEntryCount];
   for (int i = 0; i < kCatalogEntryCount; ++i) {
-    named[i] = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
-                                               names[i], MAX_PATH, nullptr) &&
-               names[i][0];
+    bool read = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
+                                                names[i], MAX_PATH, nullptr) != FALSE;
+    // Too long to be a name beside the INF: reported by its entry.
+    if (!read && GetPlatform().GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+      ShowCopyFailure(kCatalogEntries[i]);
+    named[i] = read && names[i][0];
   }
   GetPlatform().SetupCloseInfFile(handle);
   bool nt = !g_osVersion.IsWin9x();
@@ -72,9 +100,9 @@ void CopyCatalogs(const char* infFile) {
     bool again = false;
     for (int j = 0; j < i; ++j) again |= named[j] && strncmp(names[j], names[i], MAX_PATH) == 0;
     if (!named[i] || again) continue;
-    // Only a file beside the INF: "..\\x.cat" or "C:\\x.cat" is none.
+    // Only a file beside the INF: "..\\x.cat", "C:\\x.cat" or a device is none.
     if (ContainsText(names[i], "\\") || ContainsText(names[i], "/") ||
-        ContainsText(names[i], ":")) {
+        ContainsText(names[i], ":") || IsDeviceName(names[i])) {
       ShowCopyFailure(names[i]);
       continue;
     }

@@ -14,7 +14,34 @@ namespace {
 // only an open without FILE_SHARE_DELETE stands in their way.
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// A reserved device name stands for the device in every folder, in any case
+// and with any extension ("Naming Files, Paths, and Namespaces"): CON, PRN,
+// AUX, NUL, COM0-COM9, LPT0-LPT9 and COM/LPT with a superscript 1, 2 or 3
+// (0xB9, 0xB2, 0xB3 in code page 1252), CONIN$, CONOUT$. Blanks before the
+// extension do not count.
+std::string DeviceOf(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  base.erase(base.find_last_not_of(' ') + 1);
+  for (char& c : base)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+      strchr("0123456789\xB9\xB2\xB3", base[3]))
+    return base;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == device) return base;
+  return std::string();
+}
+
 }  // namespace
+
+// Reading from a device other than NUL waits for input (a serial port with
+// nothing attached, the console of a process that has none): it never ends.
+bool CSimMachine::ReadsFromDevice(const std::string& path) {
+  std::string device = DeviceOf(NameOf(Resolve(path)));
+  if (device.empty() || device == "NUL") return false;
+  m_bHung = true;
+  return true;
+}
 
 // Windows' CopyFile: the new file takes the source's attributes; onto an
 // existing read-only or hidden file it fails with ERROR_ACCESS_DENIED, and so
@@ -25,6 +52,7 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   Record("CopyFileA(" + Text(source) + ", " + Text(destination) + ", " + Number(failIfExists) +
          ")");
   if (TooLong(source) || TooLong(destination)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (ReadsFromDevice(source)) return Fail(ERROR_INVALID_HANDLE);  // never returns there
   const Node* from = NodeAt(source);
   if (!from) return Fail(ERROR_FILE_NOT_FOUND);
   if (from->folder || from->deletePending) return Fail(ERROR_ACCESS_DENIED);
@@ -102,6 +130,8 @@ void CSimMachine::CloseOtherProcesses() {
 DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
   Record("GetFileAttributesA(" + Text(path) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_FILE_ATTRIBUTES;
+  // A device is there, whatever the folder.
+  if (!DeviceOf(NameOf(Resolve(path))).empty()) return FILE_ATTRIBUTE_ARCHIVE;
   const Node* node = NodeAt(path);
   if (!node) {
     const Node* parent = NodeAt(ParentOf(Resolve(path)));

@@ -359,6 +359,9 @@ class CSimMachine final : public PlatformLayer {
   // the opens there are.
   bool SharingConflict(const Node& node, DWORD access, DWORD share) const;
   bool WritesDenied(const std::string& fullPath) const;
+  // Whether `path` names a device that a read waits on for ever (the machine
+  // is hung then).
+  bool ReadsFromDevice(const std::string& path);
   // Whether DeleteFile takes the name away at once even while the file is
   // open (POSIX semantics, Windows 10 1903 and later on NTFS).
   bool DeletesNameAtOnce() const;
