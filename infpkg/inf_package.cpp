@@ -57,21 +57,23 @@ int NativeCatalogEntry() {
 // with the lock held. (In other code pages those three bytes are other
 // characters; refusing them there too costs nothing.)
 bool IsDeviceName(const char* name) {
-  size_t length = 0;
-  while (name[length] && name[length] != '.') ++length;
-  while (length && name[length - 1] == ' ') --length;
-  if (length < 3 || length > 7) return false;
   char base[8];
-  for (size_t i = 0; i < length; ++i)
-    base[i] = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 32) : name[i];
+  size_t length = 0;
+  for (; name[length] && name[length] != '.'; ++length)
+    if (length < sizeof(base)) base[length] = name[length];
+  while (length && name[length - 1] == ' ') --length;
+  if (length < 3 || length >= sizeof(base)) return false;
   base[length] = '\0';
-  if (length == 4 && (strncmp(base, "COM", 3) == 0 || strncmp(base, "LPT", 3) == 0)) {
+  const char* devices = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
+  if (length == 4) {
     unsigned char digit = static_cast<unsigned char>(base[3]);
-    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    if (!((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3))
+      return false;
+    base[3] = '\0';
+    devices = "COM\0LPT\0";
   }
-  static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
-  for (const char* device = kDevices; *device; device += strlen(device) + 1)
-    if (strncmp(device, base, 8) == 0) return true;
+  for (; *devices; devices += strlen(devices) + 1)
+    if (MatchesPattern(base, devices)) return true;
   return false;
 }
 

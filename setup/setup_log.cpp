@@ -86,16 +86,16 @@ HANDLE OpenRotated(const char* path) {
   FormatInto(old, "%s.old", path);
   FormatInto(older, "%s.older", path);
   DWORD attributes = platform.GetFileAttributesA(old);
-  bool none = attributes == INVALID_FILE_ATTRIBUTES;
-  if (!none && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return log;
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return log;
   platform.CloseHandle(log);
   platform.DeleteFileA(older);  // left by a run that could not delete it
-  if (none || platform.MoveFileA(old, older)) {
-    if (platform.MoveFileA(path, old))
-      platform.DeleteFileA(older);
-    else if (!none)
-      platform.MoveFileA(older, old);
-  }
+  bool aside = platform.MoveFileA(old, older) != FALSE;
+  if (platform.MoveFileA(path, old))
+    platform.DeleteFileA(older);
+  else if (aside)
+    platform.MoveFileA(older, old);
   return OpenForAppending(path);
 }
 
@@ -105,14 +105,12 @@ void EndCutLine(DWORD size) {
   if (size == 0) return;
   PlatformLayer& platform = GetPlatform();
   char last[2] = {0, 0};
-  LONG count = size < 2 ? 1 : 2;
   DWORD got = 0;
-  if (platform.SetFilePointer(g_hLog, -count, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
-    platform.ReadFile(g_hLog, last + 2 - count, static_cast<DWORD>(count), &got, nullptr);
-  bool read = got == static_cast<DWORD>(count);
-  if (read && last[0] == '\r' && last[1] == '\n') return;
+  if (size >= 2 && platform.SetFilePointer(g_hLog, -2, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+    platform.ReadFile(g_hLog, last, 2, &got, nullptr);
+  if (got == 2 && last[0] == '\r' && last[1] == '\n') return;
   platform.SetFilePointer(g_hLog, 0, nullptr, FILE_END);
-  bool afterCr = read && last[1] == '\r';
+  bool afterCr = last[1] == '\r';
   DWORD written;
   platform.WriteFile(g_hLog, afterCr ? "\n" : "\r\n", afterCr ? 1 : 2, &written, nullptr);
 }
