@@ -342,8 +342,6 @@ TEST_P(SetupLogRotationTest, NoGenerationIsLost) {
   EXPECT_EQ(machine.OpenFileHandles(), 0u);
 }
 
-void Win10Before1903(CSimMachine& m) { m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 17763); }
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetupLogRotationTest,
     ::testing::Values(
@@ -366,12 +364,6 @@ INSTANTIATE_TEST_SUITE_P(
         // reader closes it, before Windows 10 1903; from 1903 the name goes at once.
         RotationCase{"a reader that shares everything holds the older one on XP",
                      [](CSimMachine& m) { m.OpenElsewhere(kOld, GENERIC_READ, kShareAll); },
-                     kRotated},
-        RotationCase{"a reader that shares everything holds the older one on 10 1809",
-                     [](CSimMachine& m) {
-                       Win10Before1903(m);
-                       m.OpenElsewhere(kOld, GENERIC_READ, kShareAll);
-                     },
                      kRotated},
         RotationCase{"a reader that shares everything holds the older one on 10 22H2",
                      [](CSimMachine& m) {

@@ -125,50 +125,6 @@ TEST_F(SimMachineTest, CopyFailsAsWindowsDoes) {
 
 // XP: unterminated, last error untouched at success; Vista and later:
 // terminated, ERROR_INSUFFICIENT_BUFFER.
-// DeleteFile and MoveFile ask for delete access: only an opener that does not
-// share delete stands in their way. A deleted file that is still open keeps
-// its name until the last handle closes (opening it fails meanwhile), before
-// Windows 10 1903; from 1903 the name goes at once. A renamed file stays
-// open under its new name.
-TEST_F(SimMachineTest, DeleteAndRenameOfAFileOpenElsewhere) {
-  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  struct {
-    DWORD build;  // Windows 10's, 0 for XP
-    DWORD share;
-    DWORD deleteError;  // 0: DeleteFileA succeeds
-    bool nameKept;      // after the delete, until the reader closes
-  } cases[] = {{0, FILE_SHARE_READ | FILE_SHARE_WRITE, ERROR_SHARING_VIOLATION, true},
-               {0, all, 0, true},
-               {17763, all, 0, true},
-               {18362, all, 0, false},
-               {19045, FILE_SHARE_READ, ERROR_SHARING_VIOLATION, true}};
-  for (const auto& c : cases) {
-    CSimMachine m;
-    if (c.build) m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, c.build);
-    SCOPED_TRACE("build " + std::to_string(c.build) + ", share " + std::to_string(c.share));
-    m.AddFile("C:\\d\\a.txt", "a");
-    m.OpenElsewhere("C:\\d\\a.txt", GENERIC_READ, c.share);
-    EXPECT_EQ(m.MoveFileA("C:\\d\\a.txt", "C:\\d\\b.txt") != FALSE, c.deleteError == 0);
-    const char* name = c.deleteError ? "C:\\d\\a.txt" : "C:\\d\\b.txt";
-    EXPECT_EQ(m.DeleteFileA(name) != FALSE, c.deleteError == 0);
-    if (c.deleteError) {
-      EXPECT_EQ(m.GetLastError(), c.deleteError);
-    }
-    EXPECT_EQ(m.FileExists(name), c.nameKept);
-    if (!c.deleteError && c.nameKept) {
-      EXPECT_EQ(m.CreateFileA(name, GENERIC_READ, all, nullptr, OPEN_EXISTING, 0, nullptr),
-                INVALID_HANDLE_VALUE);
-      EXPECT_EQ(m.GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-      m.AddFile("C:\\d\\c.txt", "c");
-      EXPECT_FALSE(m.MoveFileA("C:\\d\\c.txt", name));
-      EXPECT_EQ(m.GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-      EXPECT_FALSE(m.DeleteFileA(name));
-    }
-    m.CloseOtherProcesses();
-    EXPECT_EQ(m.FileExists(name), c.deleteError != 0);
-  }
-}
-
 TEST_F(SimMachineTest, TruncatedModulePathAsEachFamilyGivesIt) {
   machine.SetProgramPath("C:\\abcdef\\setup.exe");
   char buffer[8];
