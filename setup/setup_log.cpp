@@ -106,7 +106,8 @@ void EndCutLine(DWORD size) {
   PlatformLayer& platform = GetPlatform();
   char last[2] = {0, 0};
   DWORD got = 0;
-  if (size >= 2 && platform.SetFilePointer(g_hLog, -2, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+  if (size >= 2 &&
+      platform.SetFilePointer(g_hLog, -2, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
     platform.ReadFile(g_hLog, last, 2, &got, nullptr);
   if (got == 2 && last[0] == '\r' && last[1] == '\n') return;
   platform.SetFilePointer(g_hLog, 0, nullptr, FILE_END);

@@ -343,8 +343,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {}, false},
         CatalogCase{"names like device names",
                     [](CSimMachine&) {},
-                    "CatalogFile=com10.cat\r\nCatalogFile.NT=console.cat\r\nCatalogFile.NTx86=lpt.cat"
-                    "\r\nCatalogFile.NTamd64=nul1.cat",
+                    "CatalogFile=com10.cat\r\nCatalogFile.NT=console.cat\r\n"
+                    "CatalogFile.NTx86=lpt.cat\r\nCatalogFile.NTamd64=nul1.cat",
                     {"com10.cat", "console.cat", "lpt.cat", "nul1.cat"}, {},
                     {"com10.cat", "console.cat", "lpt.cat", "nul1.cat"}, true}),
     CaseName());
