@@ -50,6 +50,33 @@ int NativeCatalogEntry() {
   }
 }
 
+// CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (also with a superscript 1, 2 or
+// 3: 0xB9, 0xB2, 0xB3 in code page 1252), CONIN$ and CONOUT$ name devices in
+// every folder, in any case, with any extension and blanks before it
+// ("Naming Files, Paths, and Namespaces"). Reading COM1 can wait for ever,
+// with the lock held. (In other code pages those three bytes are other
+// characters; refusing them there too costs nothing.)
+bool IsDeviceName(const char* name) {
+  char base[8];
+  size_t length = 0;
+  for (; name[length] && name[length] != '.'; ++length)
+    if (length < sizeof(base)) base[length] = name[length];
+  while (length && name[length - 1] == ' ') --length;
+  if (length < 3 || length >= sizeof(base)) return false;
+  base[length] = '\0';
+  const char* devices = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
+  if (length == 4) {
+    unsigned char digit = static_cast<unsigned char>(base[3]);
+    if (!((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3))
+      return false;
+    base[3] = '\0';
+    devices = "COM\0LPT\0";
+  }
+  for (; *devices; devices += strlen(devices) + 1)
+    if (MatchesPattern(base, devices)) return true;
+  return false;
+}
+
 // A signed package's catalog goes where its INF goes: the setup API takes it
 // from the folder of the INF it is given, the company folder. Read with the
 // setup API's own INF reader (quotes, comments, %strings%, Unicode INFs).
@@ -61,9 +88,12 @@ void CopyCatalogs(const char* infFile) {
   char names[kCatalogEntryCount][MAX_PATH];
   bool named[kCatalogEntryCount];
   for (int i = 0; i < kCatalogEntryCount; ++i) {
-    named[i] = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
-                                               names[i], MAX_PATH, nullptr) &&
-               names[i][0];
+    bool read = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
+                                                names[i], MAX_PATH, nullptr) != FALSE;
+    // Too long to be a name beside the INF: reported by its entry.
+    if (!read && GetPlatform().GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+      ShowCopyFailure(kCatalogEntries[i]);
+    named[i] = read && names[i][0];
   }
   GetPlatform().SetupCloseInfFile(handle);
   bool nt = !g_osVersion.IsWin9x();
@@ -72,9 +102,9 @@ void CopyCatalogs(const char* infFile) {
     bool again = false;
     for (int j = 0; j < i; ++j) again |= named[j] && strncmp(names[j], names[i], MAX_PATH) == 0;
     if (!named[i] || again) continue;
-    // Only a file beside the INF: "..\\x.cat" or "C:\\x.cat" is none.
+    // Only a file beside the INF: "..\\x.cat", "C:\\x.cat" or a device is none.
     if (ContainsText(names[i], "\\") || ContainsText(names[i], "/") ||
-        ContainsText(names[i], ":")) {
+        ContainsText(names[i], ":") || IsDeviceName(names[i])) {
       ShowCopyFailure(names[i]);
       continue;
     }

@@ -126,6 +126,11 @@ class PlatformLayer {
   PLATFORM_OPERATION HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FindClose(HANDLE find) PLATFORM_ABSTRACT;
+
+  // Reading back the setup log's last bytes (Windows 95 and NT 4.0 export it).
+  PLATFORM_OPERATION BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
+                                   OVERLAPPED* overlapped) PLATFORM_ABSTRACT;
+
   // The setup library's INF reader, from the setupapi.dll the process has
   // loaded (it is never loaded for them); where it is not loaded they fail
   // with ERROR_CALL_NOT_IMPLEMENTED.

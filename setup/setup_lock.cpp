@@ -82,6 +82,12 @@ CSetupLock::CSetupLock() : m_hSession(nullptr), m_hGlobal(nullptr), m_bHeld(fals
   if (!timedOut) m_hGlobal = Take(kGlobalLockName, start, &timedOut);
   m_bHeld = !timedOut;
   m_nWaited = GetPlatform().GetTickCount() - start;
+  // A setup that gives up holds nothing while its box waits for a click:
+  // the plain name would keep this session's next setup out meanwhile.
+  if (timedOut) {
+    Give(m_hSession);
+    m_hSession = nullptr;
+  }
 }
 
 CSetupLock::~CSetupLock() {

@@ -30,7 +30,8 @@ class CSetupLock {
   CSetupLock(const CSetupLock&) = delete;
   CSetupLock& operator=(const CSetupLock&) = delete;
 
-  // False when the time limit passed before the lock was had.
+  // False when the time limit passed before the lock was had; then nothing
+  // of it is held.
   bool IsHeld() const { return m_bHeld; }
   // How long it waited for another setup, in milliseconds.
   DWORD Waited() const { return m_nWaited; }

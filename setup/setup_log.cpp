@@ -25,6 +25,14 @@ void WriteLine(const char* format, va_list arguments, const char* tail = "") {
   int length = GetPlatform().wvsprintfA(line, format, arguments);
   // The tail (an outcome) goes after the event, cut where the line is full.
   while (*tail && length < kLineSize - 3) line[length++] = *tail++;
+  // A double-byte character cut in two there is left out whole.
+  int whole = 0;
+  while (whole < length) {
+    int step = GetPlatform().IsDBCSLeadByte(static_cast<BYTE>(line[whole])) ? 2 : 1;
+    if (whole + step > length) break;
+    whole += step;
+  }
+  length = whole;
   // One event a line: line feeds inside it (box texts) become blanks.
   for (int i = 0; i < length; ++i)
     if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
@@ -54,25 +62,60 @@ void Outcome(char* out, bool ok, DWORD error) {
 }
 
 HANDLE OpenForAppending(const char* path) {
-  // Readers (Notepad, type, a log collector) may open it meanwhile.
-  return GetPlatform().CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers (Notepad, type, a log collector) may open it meanwhile. Read
+  // access for the last bytes an earlier run wrote.
+  return GetPlatform().CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Past 1 MiB the log becomes setup.log.old (MoveFileExA does nothing on
-// Windows 95). Where that fails (a reader holds it, a read-only file, a
-// folder in the way) this run appends, and the next one tries again.
+// Windows 95), and the older one goes. No failure may lose a generation, so
+// the older one is renamed aside first and deleted only once the log has
+// taken its name: a rename takes effect at once, where a delete of a file a
+// reader holds (sharing delete) only marks it, and before Windows 10 1903 its
+// name stays taken until the reader lets go. Where the log cannot be renamed
+// (a reader holds it without FILE_SHARE_DELETE) the older one is put back; a
+// read-only one or a folder in its place is left alone. This run then
+// appends, and the next one tries again.
 HANDLE OpenRotated(const char* path) {
+  PlatformLayer& platform = GetPlatform();
   HANDLE log = OpenForAppending(path);
   if (log == INVALID_HANDLE_VALUE) return log;
-  DWORD size = GetPlatform().GetFileSize(log, nullptr);
+  DWORD size = platform.GetFileSize(log, nullptr);
   if (size == INVALID_FILE_SIZE || size <= kRotateAbove) return log;
-  GetPlatform().CloseHandle(log);
   char old[kLineSize];
+  char older[kLineSize];
   FormatInto(old, "%s.old", path);
-  GetPlatform().DeleteFileA(old);
-  GetPlatform().MoveFileA(path, old);
+  FormatInto(older, "%s.older", path);
+  DWORD attributes = platform.GetFileAttributesA(old);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return log;
+  platform.CloseHandle(log);
+  platform.DeleteFileA(older);  // left by a run that could not delete it
+  bool aside = platform.MoveFileA(old, older) != FALSE;
+  if (platform.MoveFileA(path, old))
+    platform.DeleteFileA(older);
+  else if (aside)
+    platform.MoveFileA(older, old);
   return OpenForAppending(path);
+}
+
+// A run cut short (a crash, a full disk) can leave its last line without its
+// CR LF: it is ended first, so that this run's header begins a line of its own.
+void EndCutLine(DWORD size) {
+  if (size == 0) return;
+  PlatformLayer& platform = GetPlatform();
+  char last[2] = {0, 0};
+  DWORD got = 0;
+  if (size >= 2 &&
+      platform.SetFilePointer(g_hLog, -2, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+    platform.ReadFile(g_hLog, last, 2, &got, nullptr);
+  if (got == 2 && last[0] == '\r' && last[1] == '\n') return;
+  platform.SetFilePointer(g_hLog, 0, nullptr, FILE_END);
+  bool afterCr = last[1] == '\r';
+  DWORD written;
+  platform.WriteFile(g_hLog, afterCr ? "\n" : "\r\n", afterCr ? 1 : 2, &written, nullptr);
 }
 
 // The version Windows really is: RtlGetVersion where ntdll has it, else the
@@ -142,11 +185,13 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   HANDLE log = OpenRotated(path);
   if (log == INVALID_HANDLE_VALUE) return;
   // At the end of the file: earlier runs' bytes are never touched.
-  if (GetPlatform().SetFilePointer(log, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+  DWORD size = GetPlatform().SetFilePointer(log, 0, nullptr, FILE_END);
+  if (size == INVALID_SET_FILE_POINTER) {
     GetPlatform().CloseHandle(log);
     return;
   }
   g_hLog = log;
+  EndCutLine(size);
   WriteHeader(commandLine, waitedForLock);
 }
 

@@ -8,6 +8,41 @@
 using sim::Number;
 using sim::Text;
 
+namespace {
+
+// DeleteFile and MoveFile open the file for delete access sharing everything:
+// only an open without FILE_SHARE_DELETE stands in their way.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A reserved device name stands for the device in every folder, in any case
+// and with any extension ("Naming Files, Paths, and Namespaces"): CON, PRN,
+// AUX, NUL, COM0-COM9, LPT0-LPT9 and COM/LPT with a superscript 1, 2 or 3
+// (0xB9, 0xB2, 0xB3 in code page 1252), CONIN$, CONOUT$. Blanks before the
+// extension do not count.
+std::string DeviceOf(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  base.erase(base.find_last_not_of(' ') + 1);
+  for (char& c : base)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+      strchr("0123456789\xB9\xB2\xB3", base[3]))
+    return base;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == device) return base;
+  return std::string();
+}
+
+}  // namespace
+
+// Reading from a device other than NUL waits for input (a serial port with
+// nothing attached, the console of a process that has none): it never ends.
+bool CSimMachine::ReadsFromDevice(const std::string& path) {
+  std::string device = DeviceOf(NameOf(Resolve(path)));
+  if (device.empty() || device == "NUL") return false;
+  m_bHung = true;
+  return true;
+}
+
 // Windows' CopyFile: the new file takes the source's attributes; onto an
 // existing read-only or hidden file it fails with ERROR_ACCESS_DENIED, and so
 // onto a system file (it creates the destination as CreateFile with
@@ -17,16 +52,17 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   Record("CopyFileA(" + Text(source) + ", " + Text(destination) + ", " + Number(failIfExists) +
          ")");
   if (TooLong(source) || TooLong(destination)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (ReadsFromDevice(source)) return Fail(ERROR_INVALID_HANDLE);  // never returns there
   const Node* from = NodeAt(source);
   if (!from) return Fail(ERROR_FILE_NOT_FOUND);
-  if (from->folder) return Fail(ERROR_ACCESS_DENIED);
+  if (from->folder || from->deletePending) return Fail(ERROR_ACCESS_DENIED);
   std::string to = Resolve(destination);
   auto fault = m_copyFaults.find(Upper(to));
   if (fault != m_copyFaults.end()) return Fail(fault->second);
   const Node* parent = NodeAt(ParentOf(to));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   if (Node* existing = NodeAt(to)) {
-    if (existing->folder) return Fail(ERROR_ACCESS_DENIED);
+    if (existing->folder || existing->deletePending) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (existing == from || SharingConflict(*existing, GENERIC_WRITE, 0))
       return Fail(ERROR_SHARING_VIOLATION);
@@ -42,29 +78,70 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   return TRUE;
 }
 
-// Windows' DeleteFile refuses a read-only file with ERROR_ACCESS_DENIED.
+// Windows' DeleteFile refuses a read-only file with ERROR_ACCESS_DENIED. A
+// file that is still open (its openers share delete) is only marked: it keeps
+// its name until the last handle closes, and opening it meanwhile fails with
+// ERROR_ACCESS_DENIED. From Windows 10 1903 on NTFS the name goes at once and
+// the open handles keep the data (POSIX semantics).
 BOOL CSimMachine::DeleteFileA(LPCSTR path) {
   Record("DeleteFileA(" + Text(path) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   Node* node = NodeAt(path);
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (node->folder || (node->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(*node, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  if (node->folder || node->deletePending || (node->attributes & FILE_ATTRIBUTE_READONLY))
+    return Fail(ERROR_ACCESS_DENIED);
+  if (SharingConflict(*node, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
   // The image of a running process is mapped: Windows refuses to delete it.
   if (IsRunningImage(Resolve(path))) return Fail(ERROR_ACCESS_DENIED);
+  if (IsOpen(*node) && !DeletesNameAtOnce()) {
+    node->deletePending = true;
+    return TRUE;
+  }
   EraseNode(Resolve(path));
   return TRUE;
+}
+
+bool CSimMachine::DeletesNameAtOnce() const {
+  bool trueVersion = m_trueVersion.major != 0;
+  DWORD major = trueVersion ? m_trueVersion.major : m_version.dwMajorVersion;
+  DWORD build = trueVersion ? m_trueVersion.build : m_version.dwBuildNumber;
+  return m_version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+         (major > 10 || (major == 10 && build >= 18362));
+}
+
+bool CSimMachine::IsOpen(const Node& node) const {
+  if (!node.otherOpens.empty()) return true;
+  std::string key = Upper(node.path);
+  for (const auto& file : m_files)
+    if (file.second.key == key) return true;
+  return false;
+}
+
+void CSimMachine::DropDeletedFiles() {
+  std::vector<std::string> gone;
+  for (const auto& entry : m_nodes)
+    if (entry.second.deletePending && !IsOpen(entry.second)) gone.push_back(entry.second.path);
+  for (const std::string& path : gone) EraseNode(path);
+}
+
+void CSimMachine::CloseOtherProcesses() {
+  for (auto& entry : m_nodes) entry.second.otherOpens.clear();
+  DropDeletedFiles();
 }
 
 DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
   Record("GetFileAttributesA(" + Text(path) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_FILE_ATTRIBUTES;
+  // A device is there, whatever the folder.
+  if (!DeviceOf(NameOf(Resolve(path))).empty()) return FILE_ATTRIBUTE_ARCHIVE;
   const Node* node = NodeAt(path);
   if (!node) {
     const Node* parent = NodeAt(ParentOf(Resolve(path)));
     return Fail(parent && parent->folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
            INVALID_FILE_ATTRIBUTES;
   }
+  // A file marked for deletion cannot be opened, not even to read its attributes.
+  if (node->deletePending) return Fail(ERROR_ACCESS_DENIED), INVALID_FILE_ATTRIBUTES;
   return node->attributes;
 }
 
@@ -190,7 +267,8 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   Node* node = NodeAt(full);
-  if (node && node->folder) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (node && (node->folder || node->deletePending))
+    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   if (!node && disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   if (node && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
   if ((access & GENERIC_WRITE) &&
@@ -245,6 +323,23 @@ BOOL CSimMachine::WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD w
   return TRUE;
 }
 
+// A handle without read access reads nothing; at the end a read succeeds with 0 bytes.
+BOOL CSimMachine::ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, OVERLAPPED*) {
+  Record("ReadFile(" + Number(size) + ")");
+  if (read) *read = 0;
+  OpenFile* open = FileOf(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!(open->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+  const std::string& content = m_nodes[open->key].content;
+  size_t count = open->position < content.size()
+                     ? std::min(static_cast<size_t>(size), content.size() - open->position)
+                     : 0;
+  memcpy(buffer, content.data() + open->position, count);
+  open->position += count;
+  if (read) *read = static_cast<DWORD>(count);
+  return TRUE;
+}
+
 BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
   Record("FlushFileBuffers()");
   OpenFile* open = FileOf(file);
@@ -254,23 +349,31 @@ BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
   return TRUE;
 }
 
-// MoveFile renames read-only files too, but not onto an existing name, and
-// not while a process has the file open without FILE_SHARE_DELETE.
+// MoveFile renames read-only files too, but not onto an existing name (one
+// that a file marked for deletion keeps included), and not while a process
+// has the file open without FILE_SHARE_DELETE. The handles open on it stay
+// open on the new name.
 BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
   Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
   if (TooLong(existing) || TooLong(newName)) return Fail(ERROR_FILENAME_EXCED_RANGE);
   Node* from = NodeAt(existing);
   if (!from) return Fail(ERROR_FILE_NOT_FOUND);
+  if (from->deletePending) return Fail(ERROR_ACCESS_DENIED);
   std::string to = Resolve(newName);
   if (NodeAt(to)) return Fail(ERROR_ALREADY_EXISTS);
   const Node* parent = NodeAt(ParentOf(to));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   if (WritesDenied(to) || WritesDenied(from->path)) return Fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(*from, 0, 0)) return Fail(ERROR_SHARING_VIOLATION);
+  if (SharingConflict(*from, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
   Node moved = *from;
+  std::string oldKey = Upper(Resolve(existing));
   EraseNode(Resolve(existing));
   Node& node = MakeNode(to, moved.folder);
   node.content = moved.content;
   node.attributes = moved.attributes;
+  node.locked = moved.locked;
+  node.otherOpens = moved.otherOpens;
+  for (auto& file : m_files)
+    if (file.second.key == oldKey) file.second.key = Upper(to);
   return TRUE;
 }

@@ -225,6 +225,7 @@ void CSimMachine::Restart() {
     ++it;
   }
   for (auto& entry : m_nodes) entry.second.locked = false;
+  DropDeletedFiles();
 }
 
 void CSimMachine::AddFolder(const std::string& path) {
@@ -465,6 +466,8 @@ BOOL CSimMachine::IsDBCSLeadByte(BYTE value) { return IsLeadByte(value); }
 
 int CSimMachine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Record("MessageBoxA(" + Text(text) + ", " + Text(caption) + ")");
-  m_messageBoxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+  int owned = 0;
+  for (const auto& mutex : m_mutexes) owned += mutex.second.holder == Mutex::kThisProcess;
+  m_messageBoxes.push_back({owner, text ? text : "", caption ? caption : "", type, owned});
   return 1;  // IDOK
 }

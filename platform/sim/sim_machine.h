@@ -20,6 +20,7 @@ class CSimMachine final : public PlatformLayer {
     std::string text;
     std::string caption;
     UINT type;
+    int mutexesOwned;  // named mutexes this process owned while the box was up
   };
   struct OemInfCall {
     std::string source;
@@ -141,6 +142,8 @@ class CSimMachine final : public PlatformLayer {
   void LockFile(const std::string& path);  // in use: no delete, no overwrite
   // Another process has the file open with this access and sharing.
   void OpenElsewhere(const std::string& path, DWORD access, DWORD share);
+  // The other processes close their files: a file deleted meanwhile goes.
+  void CloseOtherProcesses();
   // Every WriteFile fails with this code, writing nothing (a full disk).
   void FailWrites(DWORD error = ERROR_DISK_FULL) { m_nWriteRefusal = error; }
   // Nothing can be created, written or renamed in this folder (its security
@@ -162,7 +165,10 @@ class CSimMachine final : public PlatformLayer {
   // CreateMutexA of `name` (every name when empty) fails with `error`.
   void RefuseMutexes(DWORD error = ERROR_ACCESS_DENIED, const std::string& name = "");
   void FailWaits(int count) { m_nWaitFailures = count; }
-  // Processes this one starts end with this code, or cannot be started.
+  // GetTickCount's value now; it wraps to 0 after 49.7 days, as Windows' does.
+  void SetTickCount(DWORD ticks) { m_nTickCount = ticks; }
+  // Processes this one starts end with this code when waited for (until
+  // then they are running: STILL_ACTIVE), or cannot be started.
   void SetChildExitCode(DWORD code) { m_nChildExitCode = code; }
   void FailCreateProcess(DWORD error) { m_nCreateProcessRefusal = error; }
   // This process was started in a job (a management agent's): before Windows
@@ -282,6 +288,8 @@ class CSimMachine final : public PlatformLayer {
                  OVERLAPPED* overlapped) override;
   BOOL FlushFileBuffers(HANDLE file) override;
   BOOL SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) override;
+  BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
+                OVERLAPPED* overlapped) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
   BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) override;
   HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
@@ -338,6 +346,7 @@ class CSimMachine final : public PlatformLayer {
     std::string ownerSid;
     std::string dacl;
     bool daclPresent = true;
+    bool deletePending = false;  // deleted while open: the name stays until the last close
   };
   struct OpenFile {
     std::string key;  // Upper(full path)
@@ -409,6 +418,15 @@ class CSimMachine final : public PlatformLayer {
   void EffectiveSecurity(const std::string& fullPath, std::string* owner, std::string* dacl,
                          bool* present) const;
   static DWORD AdministratorAccess(const std::string& dacl, bool present);
+  // Whether `path` names a device that a read waits on for ever (the machine
+  // is hung then).
+  bool ReadsFromDevice(const std::string& path);
+  // Whether DeleteFile takes the name away at once even while the file is
+  // open (POSIX semantics, Windows 10 1903 and later on NTFS).
+  bool DeletesNameAtOnce() const;
+  bool IsOpen(const Node& node) const;
+  // Files marked for deletion that nobody has open any more are gone.
+  void DropDeletedFiles();
   OpenFile* FileOf(HANDLE handle);
   void FillFindData(const Find& find, WIN32_FIND_DATAA* data) const;
   ServiceHandle* HandleOf(SC_HANDLE handle);

@@ -160,8 +160,10 @@ BOOL CSimMachine::CloseHandle(HANDLE handle) {
   Record("CloseHandle(" + Number(reinterpret_cast<uintptr_t>(handle)) + ")");
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
   if (m_mutexHandles.erase(value) == 0 && m_processHandles.erase(value) == 0 &&
-      m_files.erase(value) == 0 && m_jobs.erase(value) == 0)
-    return Fail(ERROR_INVALID_HANDLE);
+      m_jobs.erase(value) == 0) {
+    if (m_files.erase(value) == 0) return Fail(ERROR_INVALID_HANDLE);
+    DropDeletedFiles();
+  }
   m_processOf.erase(value);
   return TRUE;
 }

@@ -113,6 +113,10 @@ inline BOOL PlatformLayer::WriteFile(HANDLE file, const void* data, DWORD size, 
   return ::WriteFile(file, data, size, written, overlapped);
 }
 inline BOOL PlatformLayer::FlushFileBuffers(HANDLE file) { return ::FlushFileBuffers(file); }
+inline BOOL PlatformLayer::ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
+                                    OVERLAPPED* overlapped) {
+  return ::ReadFile(file, buffer, size, read, overlapped);
+}
 inline DWORD PlatformLayer::GetFileAttributesA(LPCSTR path) { return ::GetFileAttributesA(path); }
 inline BOOL PlatformLayer::SetFileAttributesA(LPCSTR path, DWORD attributes) {
   return ::SetFileAttributesA(path, attributes);

@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(code == 0);
   FUZZ_CHECK(machine.OpenFindHandles() == 0);
   FUZZ_CHECK(machine.OpenInfHandles() == 0);
+  FUZZ_CHECK(!machine.Hung());  // no copy ever reads from a device (a catalog named COM1)
   // Everything in the company folder but the log is a file from beside the
   // program, under its own name: a catalog named by a path is never copied.
   std::string folder = "C:\\WINDOWS\\Application Data\\Velmoran\\";

@@ -77,10 +77,11 @@ TEST_F(InfPackageTest, InfWithoutSysIsStillCopiedAndRegistered) {
                               "setup: Driver included in vesk1.inf has successfully installed."}));
   machine.SetWin98();
   Run();
-  EXPECT_EQ(Boxes().size(), 4u);  // the earlier two, then two copy failures and no success:
+  ASSERT_EQ(Boxes().size(), 4u);  // the earlier two, then two copy failures and no success:
   // the same INF content is in the store already, so the setup API refuses it.
   EXPECT_EQ(Boxes()[2], "setup: Copy file fail: vesk1.sys");
   EXPECT_EQ(Boxes()[3], "setup: Copy file fail: vesk1.sys");
+  ASSERT_EQ(machine.OemInfCalls().size(), 2u);
   EXPECT_FALSE(machine.OemInfCalls().back().result);
 }
 
@@ -117,6 +118,7 @@ TEST_F(InfPackageTest, FailedInfCopyRegistersTheOlderCopyAlreadyThere) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk1.inf",
                               "setup: Driver included in vesk1.inf has successfully installed."}));
+  ASSERT_EQ(machine.OemInfCalls().size(), 1u);
   EXPECT_EQ(machine.FileContent("C:\\WINDOWS\\Inf\\" + machine.OemInfCalls()[0].published),
             "older");
 }
@@ -217,7 +219,7 @@ TEST_F(InfPackageTest, DoubleByteNamesArePassedWholeAndOverlongPathsFailAsOnWind
 TEST_F(InfPackageTest, ThousandsOfPackagesAreEachHandledOnce) {
   for (int i = 0; i < 2000; ++i) AddPackage("vesk" + std::to_string(i));
   EXPECT_EQ(Run("setup.exe -S"), 0);
-  EXPECT_EQ(machine.OemInfCalls().size(), 2000u);
+  ASSERT_EQ(machine.OemInfCalls().size(), 2000u);
   EXPECT_EQ(machine.OemInfCalls()[1999].source, kCompany + "\\vesk1999.inf");
   EXPECT_EQ(machine.OpenFindHandles(), 0u);
 }
@@ -257,7 +259,14 @@ TEST_P(CatalogTest, CatalogTravelsWithTheInf) {
   ASSERT_EQ(machine.OemInfCalls().size(), 1u);
   EXPECT_EQ(machine.OemInfCalls()[0].result != FALSE, c.registered);
   EXPECT_EQ(machine.OpenInfHandles(), 0u);
+  EXPECT_FALSE(machine.Hung());
 }
+
+// A name longer than the buffer it is read into.
+const std::string kLongName = std::string(300, 'x') + ".cat";
+const std::string kLongApplies = "CatalogFile=" + kLongName;
+const std::string kLongElsewhere =
+    "CatalogFile.NTx86=x86.cat\r\nCatalogFile.NTamd64=" + kLongName;
 
 void X64Wow64(CSimMachine& m) {
   m.SetWin10();
@@ -313,7 +322,31 @@ INSTANTIATE_TEST_SUITE_P(
                       m.LockFile(kCompany + "\\vesk1.cat");
                     },
                     "CatalogFile=vesk1.cat", {"vesk1.cat"}, {"setup: Copy file fail: vesk1.cat"},
-                    {"vesk1.cat"}, true}),
+                    {"vesk1.cat"}, true},
+        // A name that does not fit is reported by its entry, not taken for none.
+        CatalogCase{"a name too long", [](CSimMachine&) {}, kLongApplies.c_str(), {},
+                    {"setup: Copy file fail: CatalogFile"}, {}, false},
+        CatalogCase{"another platform's name too long", [](CSimMachine&) {},
+                    kLongElsewhere.c_str(), {"x86.cat"},
+                    {"setup: Copy file fail: CatalogFile.NTamd64"}, {"x86.cat"}, true},
+        // Device names, in any case and with any extension, are refused like
+        // paths: reading COM1 can wait for ever while the lock is held.
+        CatalogCase{"device names",
+                    [](CSimMachine&) {},
+                    "CatalogFile=COM1.cat\r\nCatalogFile.NT=nul\r\nCatalogFile.NTx86=Lpt\xB9.cat"
+                    "\r\nCatalogFile.NTamd64=conout$\r\nCatalogFile.NTarm64=AUX .x.cat\r\n"
+                    "CatalogFile.NTia64=lpt0",
+                    {},
+                    {"setup: Copy file fail: COM1.cat", "setup: Copy file fail: nul",
+                     "setup: Copy file fail: Lpt\xB9.cat", "setup: Copy file fail: conout$",
+                     "setup: Copy file fail: AUX .x.cat", "setup: Copy file fail: lpt0"},
+                    {}, false},
+        CatalogCase{"names like device names",
+                    [](CSimMachine&) {},
+                    "CatalogFile=com10.cat\r\nCatalogFile.NT=console.cat\r\n"
+                    "CatalogFile.NTx86=lpt.cat\r\nCatalogFile.NTamd64=nul1.cat",
+                    {"com10.cat", "console.cat", "lpt.cat", "nul1.cat"}, {},
+                    {"com10.cat", "console.cat", "lpt.cat", "nul1.cat"}, true}),
     CaseName());
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/setup_log.h"
 #include "sim_process.h"
 
 namespace {
@@ -186,9 +187,57 @@ TEST_F(SetupLogTest, RunsAppendAndLeaveEarlierRunsAlone) {
   std::string both = machine.FileContent(kLog);
   EXPECT_EQ(first.compare(0, 16, "an earlier run\r\n"), 0);
   EXPECT_EQ(both.compare(0, first.size(), first), 0);
-  EXPECT_EQ(Lines(both.substr(first.size()))[0].compare(0, 4, "===="), 0);
+  Strings second = Lines(both.substr(first.size()));
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(second[0].compare(0, 4, "===="), 0);
   // One write a line.
   EXPECT_EQ(machine.LogOf("WriteFile").size(), Lines(both).size() - 1);
+}
+
+// A line that a crash or a full disk cut short is ended before the next
+// run's header, which then begins a line of its own.
+TEST_F(SetupLogTest, CutLineIsEndedBeforeTheNextRun) {
+  struct {
+    const char* before;
+    const char* kept;
+  } cases[] = {{"", ""},
+               {"whole\r\n", "whole\r\n"},
+               {"cut", "cut\r\n"},
+               {"cut after CR\r", "cut after CR\r\n"},
+               {"a line feed alone\n", "a line feed alone\n\r\n"}};
+  for (const auto& c : cases) {
+    machine.AddFile(kLog, c.before);
+    EXPECT_EQ(Run("setup.exe -S"), 0);
+    std::string kept = std::string(c.kept) + "====";
+    EXPECT_EQ(machine.FileContent(kLog).compare(0, kept.size(), kept), 0) << c.before;
+  }
+  EXPECT_EQ(machine.OpenFileHandles(), 0u);
+}
+
+// A line is cut at 1023 characters, never inside a double-byte character,
+// and ends in CR LF; an outcome that does not fit is cut like the event.
+TEST_F(SetupLogTest, LongLinesAreCutWithoutSplittingACharacter) {
+  machine.UseCodePage932();
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  size_t before = machine.FileContent(kLog).size();
+  const std::string x(1021, 'x');
+  const std::string so = "\x83\x5C";  // ソ, its trail byte "\"
+  OpenSetupLog("", 0);
+  LogLine("%s", (x + "ab").c_str());
+  LogLine("%s", (x + "abc").c_str());
+  LogLine("%s", (x + "a" + so).c_str());
+  LogLine("%s", (x + so + "a").c_str());
+  LogResult(false, ERROR_ACCESS_DENIED, "%s", std::string(990, 'y').c_str());
+  LogResult(false, ERROR_ACCESS_DENIED, "%s", (std::string(1020, 'y') + so).c_str());
+  CloseSetupLog(0);
+  Strings lines = Lines(machine.FileContent(kLog).substr(before));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[3], x + "ab");
+  EXPECT_EQ(lines[4], x + "ab");
+  EXPECT_EQ(lines[5], x + "a");
+  EXPECT_EQ(lines[6], x + so);
+  EXPECT_EQ(lines[7], std::string(990, 'y') + ": error 5 (0x00000005) Access is");
+  EXPECT_EQ(lines[8], std::string(1020, 'y') + so + ":");
 }
 
 // Whatever happens to the log, the run does exactly what it does without one.
@@ -248,11 +297,17 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 // Past 1 MiB the log is kept whole as setup.log.old and a new one begins;
-// where that cannot be done, the run appends and the next one tries again.
+// where that cannot be done, the run appends (or, where the log cannot be
+// opened, writes nothing) and the next one tries again. No failure loses a
+// generation: once the other processes have closed their files,
+// setup.log.old holds the big log or still what it held, and nothing else is
+// left beside the two.
+enum Rotation { kRotated, kAppended, kNoLog };
+
 struct RotationCase {
   const char* name;
   void (*prepare)(CSimMachine&);
-  bool rotated;
+  Rotation outcome;
 };
 
 void PrintTo(const RotationCase& c, std::ostream* out) { *out << c.name; }
@@ -261,39 +316,70 @@ class SetupLogRotationTest : public SimProcessTest,
                              public ::testing::WithParamInterface<RotationCase> {};
 
 const std::string kBig = std::string(1024 * 1024, 'x') + "\r\n";
+const std::string kOld = kLog + ".old";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-TEST_P(SetupLogRotationTest, BigLogIsKeptWholeAsOld) {
+TEST_P(SetupLogRotationTest, NoGenerationIsLost) {
   const RotationCase& c = GetParam();
   machine.AddFile(kLog, kBig);
-  machine.AddFile(kLog + ".old", "older");
+  machine.AddFile(kOld, "older");
   c.prepare(machine);
+  std::string oldBefore = machine.FileContent(kOld);
+  bool oldWasFolder = machine.FolderExists(kOld);
   EXPECT_EQ(Run("setup.exe -S"), 0);
+  machine.CloseOtherProcesses();
   std::string log = machine.FileContent(kLog);
-  if (c.rotated) {
-    EXPECT_EQ(machine.FileContent(kLog + ".old"), kBig);
+  if (c.outcome == kRotated) {
+    EXPECT_EQ(machine.FileContent(kOld), kBig);
     EXPECT_EQ(log.compare(0, 4, "===="), 0);
   } else {
+    EXPECT_EQ(machine.FileContent(kOld), oldBefore);
+    EXPECT_EQ(machine.FolderExists(kOld), oldWasFolder);
     EXPECT_EQ(log.compare(0, kBig.size(), kBig), 0);
-    EXPECT_GT(log.size(), kBig.size());
+    EXPECT_EQ(log.size() > kBig.size(), c.outcome == kAppended);
   }
+  EXPECT_EQ(machine.FilesBelow(kCompany), (Strings{kLog, kOld}));
   EXPECT_EQ(machine.OpenFileHandles(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetupLogRotationTest,
     ::testing::Values(
-        RotationCase{"rotated", [](CSimMachine&) {}, true},
-        RotationCase{"no older one", [](CSimMachine& m) { m.RemovePath(kLog + ".old"); }, true},
-        RotationCase{"a reader holds it",
+        RotationCase{"rotated", [](CSimMachine&) {}, kRotated},
+        RotationCase{"no older one", [](CSimMachine& m) { m.RemovePath(kOld); }, kRotated},
+        // A log collector that does not share delete: no rename.
+        RotationCase{"a reader that shares read and write holds it",
                      [](CSimMachine& m) {
                        m.OpenElsewhere(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
                      },
-                     false},
-        RotationCase{"the older one is read-only",
+                     kAppended},
+        RotationCase{"a reader that shares nothing holds it",
+                     [](CSimMachine& m) { m.OpenElsewhere(kLog, GENERIC_READ, 0); }, kNoLog},
+        RotationCase{"a reader that shares everything holds it",
+                     [](CSimMachine& m) { m.OpenElsewhere(kLog, GENERIC_READ, kShareAll); },
+                     kRotated},
+        RotationCase{"a reader that shares nothing holds the older one",
+                     [](CSimMachine& m) { m.OpenElsewhere(kOld, GENERIC_READ, 0); }, kAppended},
+        // A file deleted while a reader has it keeps its name until the
+        // reader closes it, before Windows 10 1903; from 1903 the name goes at once.
+        RotationCase{"a reader that shares everything holds the older one on XP",
+                     [](CSimMachine& m) { m.OpenElsewhere(kOld, GENERIC_READ, kShareAll); },
+                     kRotated},
+        RotationCase{"a reader that shares everything holds the older one on 10 22H2",
                      [](CSimMachine& m) {
-                       m.SetAttributes(kLog + ".old", FILE_ATTRIBUTE_READONLY);
+                       m.SetWin10();
+                       m.OpenElsewhere(kOld, GENERIC_READ, kShareAll);
                      },
-                     false}),
+                     kRotated},
+        RotationCase{"the older one is read-only",
+                     [](CSimMachine& m) { m.SetAttributes(kOld, FILE_ATTRIBUTE_READONLY); },
+                     kAppended},
+        RotationCase{"a folder in the older one's place",
+                     [](CSimMachine& m) {
+                       m.RemovePath(kOld);
+                       m.AddFolder(kOld);
+                     },
+                     kAppended}),
     CaseName());
 
 // A setup that gives up on the lock writes nothing: the run it waited for is

@@ -352,6 +352,8 @@ TEST_P(SetupLockTest, HeldForTheWholeRunOrNotAtAll) {
     EXPECT_EQ(firstChange, SIZE_MAX);
     EXPECT_TRUE(machine.OemInfCalls().empty());
     EXPECT_EQ(Boxes(), c.arguments[0] ? Boxes_t{} : Boxes_t{kBusy});
+    // A box can stay up for hours: nothing of the lock is held meanwhile.
+    for (const auto& box : machine.MessageBoxes()) EXPECT_EQ(box.mutexesOwned, 0) << box.text;
   } else {
     // Taken before the first folder is made, given back after the last registration.
     EXPECT_LT(lastTake, firstChange);
@@ -417,6 +419,30 @@ INSTANTIATE_TEST_SUITE_P(
                  [](CSimMachine& m) { m.HoldMutex(kLockName, false, INFINITE); }, "",
                  kAnotherSetupRunning, kLimit,
                  {kTakeSession, "WaitForSingleObject(16384, 900000)", "CloseHandle(16384)"}},
+        // Another session holds the Global name for ever: the plain one, taken
+        // meanwhile, is given back before the box.
+        LockCase{"Global name held for ever from session 0",
+                 [](CSimMachine& m) {
+                   m.SetSession(1);
+                   m.HoldMutex(kGlobalName, false, INFINITE, CSimMachine::kOtherAccount);
+                 },
+                 "", kAnotherSetupRunning, kLimit, {}},
+        // GetTickCount wraps to 0 during the wait (49.7 days after a start).
+        LockCase{"the clock wraps while another setup holds it",
+                 [](CSimMachine& m) {
+                   m.SetTickCount(0xFFFFFFFFu - 1999);
+                   m.HoldMutex(kLockName, false, 5000);
+                 },
+                 "", 0, 5000,
+                 {kTakeSession, "WaitForSingleObject(16384, 900000)", kTakeGlobal,
+                  "WaitForSingleObject(16385, 895000)", "ReleaseMutex(16385)",
+                  "CloseHandle(16385)", "ReleaseMutex(16384)", "CloseHandle(16384)"}},
+        LockCase{"the clock wraps while a squatter stays",
+                 [](CSimMachine& m) {
+                   m.SetTickCount(0xFFFFFFFFu - 400000);
+                   m.HoldMutex(kLockName, false, INFINITE, CSimMachine::kOtherAccountSealed);
+                 },
+                 "-S", kAnotherSetupRunning, kLimit, {}},
         LockCase{"held for ever, silent",
                  [](CSimMachine& m) { m.HoldMutex(kLockName, false, INFINITE); }, "-S",
                  kAnotherSetupRunning, kLimit, {}},

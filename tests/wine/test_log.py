@@ -68,3 +68,22 @@ def test_a_log_in_the_way_changes_nothing(case):
     assert m.registered(case.dir / "vesk1.inf")
     assert (m.company / "setup.log").is_dir()
     assert not list(m.company.glob("setup.log.*"))
+
+
+def test_a_cut_line_is_ended_and_a_big_log_kept_whole(case):
+    m = case.machine
+    case.version("winxp")
+    m.company.mkdir(parents=True, exist_ok=True)
+    # A run that died in the middle of a line, the log past 1 MiB: kept whole
+    # as setup.log.old, a new log begins.
+    big = b"x" * (1024 * 1024) + b"\r\ncut"
+    (m.company / "setup.log").write_bytes(big)
+    (m.company / "setup.log.old").write_bytes(b"older\r\n")
+    assert case.run("-S").code == 0
+    assert (m.company / "setup.log.old").read_bytes() == big
+    assert log_of(m).startswith(b"==== ")
+    assert sorted(p.name for p in m.company.glob("setup.log*")) == ["setup.log", "setup.log.old"]
+    # A small log whose last line was cut: the next header begins a line of its own.
+    (m.company / "setup.log").write_bytes(b"cut")
+    assert case.run("-S").code == 0
+    assert log_of(m).startswith(b"cut\r\n==== ")
