@@ -108,6 +108,8 @@ class PlatformLayer {
   PLATFORM_OPERATION BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL DeleteFileA(LPCSTR path) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL MoveFileA(LPCSTR existing, LPCSTR newName) PLATFORM_ABSTRACT;
+  // Windows 95 exports it as a stub that fails; used on the NT family only.
+  PLATFORM_OPERATION BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
                              SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                              HANDLE templateFile) PLATFORM_ABSTRACT;
@@ -116,9 +118,11 @@ class PlatformLayer {
   PLATFORM_OPERATION BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                          OVERLAPPED* overlapped) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FlushFileBuffers(HANDLE file) PLATFORM_ABSTRACT;
-  // Sets a file's or folder's security from self-relative bytes (NT; looked
-  // up when called: where advapi32 lacks it, it fails with
+  // A file's or folder's security as self-relative bytes (NT; looked up when
+  // called: where advapi32 lacks them they fail with
   // ERROR_CALL_NOT_IMPLEMENTED).
+  PLATFORM_OPERATION BOOL GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor,
+                                           DWORD size, LPDWORD needed) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL SetFileSecurityA(LPCSTR path, DWORD information,
                                            void* descriptor) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION DWORD GetFileAttributesA(LPCSTR path) PLATFORM_ABSTRACT;

@@ -104,6 +104,7 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define IMAGE_FILE_MACHINE_UNKNOWN 0u
 #define IMAGE_FILE_MACHINE_I386 0x014cu
 #define IMAGE_FILE_MACHINE_AMD64 0x8664u
+#define IMAGE_FILE_MACHINE_IA64 0x0200u
 #define WAIT_FAILED 0xFFFFFFFFu
 
 #define ERROR_SUCCESS 0L
@@ -142,6 +143,9 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_BAD_LENGTH 24L
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004u
+#define JobObjectBasicAccountingInformation 1
 #define ERROR_INVALID_OWNER 1307L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -184,6 +188,16 @@ typedef struct _JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
   size_t PeakProcessMemoryUsed;
   size_t PeakJobMemoryUsed;
 } JOBOBJECT_EXTENDED_LIMIT_INFORMATION;
+typedef struct _JOBOBJECT_BASIC_ACCOUNTING_INFORMATION {
+  LARGE_INTEGER TotalUserTime;
+  LARGE_INTEGER TotalKernelTime;
+  LARGE_INTEGER ThisPeriodTotalUserTime;
+  LARGE_INTEGER ThisPeriodTotalKernelTime;
+  DWORD TotalPageFaultCount;
+  DWORD TotalProcesses;
+  DWORD ActiveProcesses;
+  DWORD TotalTerminatedProcesses;
+} JOBOBJECT_BASIC_ACCOUNTING_INFORMATION;
 
 typedef struct _OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;

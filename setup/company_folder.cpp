@@ -1,5 +1,7 @@
 #include "setup/company_folder.h"
 
+#include <string.h>
+
 #include "setup/admin_security.h"
 #include "setup/setup_context.h"
 
@@ -31,18 +33,50 @@ bool MakeCompanyFolder(const char* windowsDir, CPathString& folder) {
   return CreateFolder(folder, nt ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr);
 }
 
-// Taking a folder over needs WRITE_OWNER and WRITE_DAC on it, which its own
-// DACL grants: one that an older setup made (inheriting from the Windows
-// folder) admits Administrators; one that another account made need not, and
-// stays as it is. No other account keeps a way back in: an owner may always
-// change the DACL, and the owner is now Administrators.
-bool SealCompanyFolder(const char* folder, DWORD* error) {
-  if (GetPlatform().SetFileSecurityA(
-          folder,
-          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-              PROTECTED_DACL_SECURITY_INFORMATION,
-          const_cast<unsigned char*>(g_companyFolderSecurity.bytes)))
+// An owner may always change the DACL, so a folder that another account
+// made (a Power User could, under XP's Windows folder) is never taken for
+// ours, whatever it admits now. One that Administrators or SYSTEM own but
+// that admits others (an older setup's, inheriting from the Windows folder)
+// is given the protected DACL; access that others opened before stays with
+// their handles, but none of them can delete or rename what is held.
+bool SealCompanyFolder(const CPathString& folder, HANDLE held[2], DWORD* error) {
+  PlatformLayer& platform = GetPlatform();
+  CPathString above(folder.c_str());
+  above.Truncate(folder.Length() - 9);  // less "\Velmoran"
+  const CPathString* paths[] = {&above, &folder};
+  for (int i = 0; i < 2; ++i) {
+    held[i] = platform.CreateFileA(paths[i]->c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held[i] == INVALID_HANDLE_VALUE) {
+      *error = platform.GetLastError();
+      return false;
+    }
+  }
+  alignas(4) unsigned char sd[256];
+  DWORD needed = 0;
+  if (!platform.GetFileSecurityA(folder.c_str(), OWNER_SECURITY_INFORMATION, sd, sizeof(sd),
+                                 &needed)) {
+    *error = platform.GetLastError();
+    return false;
+  }
+  // The owner SID, where the descriptor says it is: Administrators' is the
+  // one in ours; SYSTEM's differs in its count and first sub-authority.
+  const unsigned char* ours = g_companyFolderSecurity.bytes + 72;
+  DWORD at = sd[4] | (sd[5] << 8);
+  const unsigned char* owner = sd + at;
+  bool trusted = at && at <= sizeof(sd) - 16 &&
+                 ((memcmp(owner, ours, 16) == 0) ||
+                  (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
+                   owner[9] == 0 && owner[10] == 0 && owner[11] == 0));
+  if (!trusted) {
+    *error = ERROR_INVALID_OWNER;
+    return false;
+  }
+  if (platform.SetFileSecurityA(folder.c_str(),
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                const_cast<unsigned char*>(g_companyFolderSecurity.bytes)))
     return true;
-  *error = GetPlatform().GetLastError();
+  *error = platform.GetLastError();
   return false;
 }

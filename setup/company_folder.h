@@ -12,12 +12,16 @@
 // made now or before (a file in its place counts, as Windows reports it).
 bool MakeCompanyFolder(const char* windowsDir, CPathString& folder);
 
-// Makes Administrators the owner of `folder` and gives it the protected DACL,
-// so that no other account can add, replace or delete anything in it, nor
-// change that back. False, with the Windows error, where Windows refuses
-// (a folder that another account made admits no administrator to take it
-// over; a FAT volume has no security).
-bool SealCompanyFolder(const char* folder, DWORD* error);
+// Holds `folder` (the company folder) and the folder above it open, sharing
+// no deleting, so that neither can be renamed away (and another put in its
+// place) until the handles in `held` are closed; then, where Administrators
+// or SYSTEM own it, gives it the protected DACL, so that no other account can
+// add, replace or delete anything in it, nor change that back. False, with
+// the Windows error, where one cannot be held (another process holds it for
+// deleting), another account owns it (ERROR_INVALID_OWNER), or Windows
+// refuses (a FAT volume has no security). The caller closes what `held`
+// holds (INVALID_HANDLE_VALUE where nothing).
+bool SealCompanyFolder(const CPathString& folder, HANDLE held[2], DWORD* error);
 
 extern const struct AdminDescriptor g_companyFolderSecurity;
 

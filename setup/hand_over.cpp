@@ -130,13 +130,28 @@ bool StartTwin(const char* path, LPCSTR arguments, HANDLE job, PROCESS_INFORMATI
   if (job) platform.AssignProcessToJobObject(job, child->hProcess);
   if (platform.ResumeThread(child->hThread) == static_cast<DWORD>(-1)) {
     *error = platform.GetLastError();
+    // Ending is asynchronous: its file cannot be deleted before it has ended.
     platform.TerminateProcess(child->hProcess, static_cast<UINT>(-1));
+    platform.WaitForSingleObject(child->hProcess, 5000);
     platform.CloseHandle(child->hThread);
     platform.CloseHandle(child->hProcess);
     return false;
   }
   platform.CloseHandle(child->hThread);
   return true;
+}
+
+// A scanner may still hold the file a moment after the twin ended; what
+// cannot go now goes at the next restart, or with the next run.
+void DeleteTwin(const char* path) {
+  PlatformLayer& platform = GetPlatform();
+  for (int attempt = 0; !platform.DeleteFileA(path); ++attempt) {
+    if (attempt == 10) {
+      platform.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      return;
+    }
+    platform.Sleep(200);
+  }
 }
 #endif
 
@@ -182,24 +197,35 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
     return false;
   }
   DWORD error = 0;
-  if (!SealCompanyFolder(folder.c_str(), &error)) {
-    FormatInto(g_szHandOverFailure, "%s is open to other accounts (error %u)", folder.c_str(),
-               error);
-    return false;
-  }
-  RemoveLeftoverTwins(folder);
+  HANDLE folders[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+  bool started = false;
   char path[MAX_PATH * 2];
   FormatInto(path, "%s\\%s-%X.exe", folder.c_str(), name, platform.GetCurrentProcessId());
-  HANDLE held = WriteTwin(path, image, size, &error);
-  if (held == INVALID_HANDLE_VALUE) {
-    FormatInto(g_szHandOverFailure, "%s could not be written (error %u)", path, error);
-    return false;
-  }
-  platform.SetEnvironmentVariableA(kOriginVariable, program.c_str());
-  HANDLE job = MakeKillOnCloseJob();
+  bool written = false;
+  HANDLE job = nullptr;
   PROCESS_INFORMATION child;
-  bool started = StartTwin(path, arguments, job, &child, &error);
-  platform.CloseHandle(held);
+  if (!SealCompanyFolder(folder, folders, &error)) {
+    FormatInto(g_szHandOverFailure, "%s is open to other accounts (error %u)", folder.c_str(),
+               error);
+  } else {
+    RemoveLeftoverTwins(folder);
+    HANDLE held = WriteTwin(path, image, size, &error);
+    written = held != INVALID_HANDLE_VALUE;
+    if (!written) {
+      FormatInto(g_szHandOverFailure, "%s could not be written (error %u)", path, error);
+    } else {
+      platform.SetEnvironmentVariableA(kOriginVariable, program.c_str());
+      job = MakeKillOnCloseJob();
+      started = StartTwin(path, arguments, job, &child, &error);
+      platform.CloseHandle(held);
+      if (!started)
+        FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", path, error);
+    }
+  }
+  // Once it runs, its image is mapped and the folders need holding no more.
+  for (HANDLE folderHandle : folders)
+    if (folderHandle != INVALID_HANDLE_VALUE) platform.CloseHandle(folderHandle);
+  if (!written) return false;
   if (started) {
     // A child whose end cannot be seen has an unknown outcome: failure.
     DWORD code = static_cast<DWORD>(-1);
@@ -208,11 +234,9 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
       code = static_cast<DWORD>(-1);
     platform.CloseHandle(child.hProcess);
     *exitCode = code;
-  } else {
-    FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", path, error);
   }
   if (job) platform.CloseHandle(job);
-  platform.DeleteFileA(path);
+  DeleteTwin(path);
   return started;
 #endif
 }

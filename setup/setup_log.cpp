@@ -160,11 +160,16 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
   ReadPlatformPath(running, kModuleFile);
   if (strncmp(running.c_str(), program.c_str(), MAX_PATH) != 0) {
     // Before Windows 8 a twin started in a management agent's job cannot be
-    // put in the one that ends it with the file that started it.
+    // put in the one that ends it with the file that started it: its own
+    // job ends it on close and holds it alone.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION job;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION count;
     bool bound = platform.QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation,
                                                     &job, sizeof(job), nullptr) &&
-                 (job.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE);
+                 (job.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) &&
+                 platform.QueryInformationJobObject(nullptr, JobObjectBasicAccountingInformation,
+                                                    &count, sizeof(count), nullptr) &&
+                 count.ActiveProcesses == 1;
     LogLine("running as %.260s for %.260s; ends with it: %s", running.c_str(), program.c_str(),
             bound ? "yes" : "no");
   }

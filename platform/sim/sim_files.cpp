@@ -242,6 +242,7 @@ bool CSimMachine::SharingConflict(const Node& node, DWORD access, DWORD share) c
     if (((access & GENERIC_READ) && !(open.second & FILE_SHARE_READ)) ||
         ((access & GENERIC_WRITE) && !(open.second & FILE_SHARE_WRITE)) ||
         (!access && !(open.second & FILE_SHARE_DELETE)) ||
+        (!open.first && !(share & FILE_SHARE_DELETE)) ||
         ((open.first & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
         ((open.first & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)))
       return true;
@@ -259,7 +260,7 @@ CSimMachine::OpenFile* CSimMachine::FileOf(HANDLE handle) {
 }
 
 HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES*,
-                                DWORD disposition, DWORD, HANDLE) {
+                                DWORD disposition, DWORD flags, HANDLE) {
   Record("CreateFileA(" + Text(name) + ", " + Number(access) + ", " + Number(shareMode) + ", " +
          Number(disposition) + ")");
   if (TooLong(name)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_HANDLE_VALUE;
@@ -267,8 +268,21 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   Node* node = NodeAt(full);
-  if (node && (node->folder || node->deletePending))
+  // A folder opens only as such, for reading what it holds.
+  bool folder = node && node->folder;
+  if (folder && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || disposition != OPEN_EXISTING ||
+                 (access & GENERIC_WRITE)))
     return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (node && node->deletePending) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  // A new file needs FILE_ADD_FILE in its folder (NT), as the folder's DACL
+  // grants it to an administrator.
+  if (!node && m_version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    std::string owner, dacl;
+    bool present = true;
+    EffectiveSecurity(ParentOf(full), &owner, &dacl, &present);
+    if (!(AdministratorAccess(dacl, present) & 0x2) && disposition != OPEN_EXISTING)
+      return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  }
   if (!node && disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   if (node && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
   if ((access & GENERIC_WRITE) &&
@@ -353,6 +367,15 @@ BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
 // that a file marked for deletion keeps included), and not while a process
 // has the file open without FILE_SHARE_DELETE. The handles open on it stay
 // open on the new name.
+// Only the delete at the next restart is asked of it here.
+BOOL CSimMachine::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  Record("MoveFileExA(" + Text(existing) + ", " + Text(newName) + ", " + Number(flags) + ")");
+  if (newName || flags != MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_INVALID_PARAMETER);
+  if (!NodeAt(existing)) return Fail(ERROR_FILE_NOT_FOUND);
+  m_deletesAtRestart.push_back(existing);
+  return TRUE;
+}
+
 BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
   Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
   if (TooLong(existing) || TooLong(newName)) return Fail(ERROR_FILENAME_EXCED_RANGE);

@@ -22,6 +22,9 @@ inline bool IsAbsolute(const std::string& path) {
 // (then *present says whether it is a null DACL or none at all).
 std::string DaclOf(const void* descriptor, bool* present);
 
+// `acl` with `aces` (bytes of whole entries, `count` of them) after its own.
+std::string WithInherited(const std::string& acl, const std::pair<std::string, int>& aces);
+
 }  // namespace sim
 
 #endif  // PLATFORM_SIM_SIM_INTERNAL_H

@@ -205,6 +205,8 @@ void CSimMachine::SetProgramPath(const std::string& path) {
 }
 
 void CSimMachine::Restart() {
+  for (const std::string& path : m_deletesAtRestart) EraseNode(Resolve(path));
+  m_deletesAtRestart.clear();
   m_mutexes.clear();
   m_mutexHandles.clear();
   m_processHandles.clear();
@@ -451,13 +453,24 @@ BOOL CSimMachine::CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security) {
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
   MakeNode(full, true);
-  // A descriptor of its own replaces what the folder would inherit (NT); the
-  // maker, an administrator, owns it.
+  // A descriptor of its own (NT): its owner must be a group of the maker's
+  // that may own objects (an administrator's Administrators), and its DACL
+  // gets the parent's inheritable entries unless it is protected.
   if (security && security->lpSecurityDescriptor &&
       m_version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    const BYTE* sd = static_cast<const BYTE*>(security->lpSecurityDescriptor);
+    DWORD ownerAt = sd[4] | (sd[5] << 8);
+    std::string owner = ownerAt ? std::string(reinterpret_cast<const char*>(sd + ownerAt),
+                                              8 + 4 * sd[ownerAt + 1])
+                                : Sid({32, 544});
+    if (owner != Sid({32, 544})) {
+      EraseNode(full);
+      return Fail(ERROR_INVALID_OWNER);
+    }
     bool present = true;
-    std::string dacl = sim::DaclOf(security->lpSecurityDescriptor, &present);
-    SetSecurity(full, Sid({32, 544}), dacl, present);
+    std::string dacl = sim::DaclOf(sd, &present);
+    if (present && !(sd[3] & 0x10)) dacl = sim::WithInherited(dacl, InheritableOf(ParentOf(full)));
+    SetSecurity(full, owner, dacl, present);
   }
   return TRUE;
 }

@@ -60,7 +60,9 @@ class CSimMachine final : public PlatformLayer {
     bool killOnParentEnd = false;  // put in a job that ends with this process
     bool resumed = false;
     bool heldAgainstWrites = false;  // this process held its file, sharing no writing or deleting
+    int foldersHeld = 0;  // of its folder and the one above, those held sharing no deleting
     bool ended = false;
+    bool terminating = false;  // TerminateProcess'd: ended once waited for
   };
   // Who made a named mutex that this process did not make.
   enum MutexMaker {
@@ -176,6 +178,12 @@ class CSimMachine final : public PlatformLayer {
   void StartInJob() { m_bInJob = true; }
   // This process was put in a job that ends it when its parent ends.
   void StartInKillOnCloseJob() { m_bInJob = m_bInKillOnCloseJob = true; }
+  // The agent's job this process runs in ends it on close too (its parent
+  // and others run in it).
+  void StartInAgentsKillOnCloseJob() { m_bInJob = m_bInKillOnCloseJob = m_bJobShared = true; }
+  void FailResumeThread() { m_bFailResume = true; }
+  // Files MoveFileExA was asked to delete at the next restart.
+  const std::vector<std::string>& DeletesAtRestart() const { return m_deletesAtRestart; }
   // A resource of the running program (RT_RCDATA).
   void AddResource(WORD id, const std::string& bytes) { m_resources[id] = bytes; }
   void SetEnvironment(const std::string& name, const std::string& value);
@@ -280,6 +288,7 @@ class CSimMachine final : public PlatformLayer {
   BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists) override;
   BOOL DeleteFileA(LPCSTR path) override;
   BOOL MoveFileA(LPCSTR existing, LPCSTR newName) override;
+  BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES* security,
                      DWORD disposition, DWORD flags, HANDLE templateFile) override;
   DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) override;
@@ -288,6 +297,8 @@ class CSimMachine final : public PlatformLayer {
                  OVERLAPPED* overlapped) override;
   BOOL FlushFileBuffers(HANDLE file) override;
   BOOL SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) override;
+  BOOL GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor, DWORD size,
+                        LPDWORD needed) override;
   BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
                 OVERLAPPED* overlapped) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
@@ -418,6 +429,8 @@ class CSimMachine final : public PlatformLayer {
   void EffectiveSecurity(const std::string& fullPath, std::string* owner, std::string* dacl,
                          bool* present) const;
   static DWORD AdministratorAccess(const std::string& dacl, bool present);
+  // The entries a folder passes on to what is made in it, and their count.
+  std::pair<std::string, int> InheritableOf(const std::string& folder) const;
   // Whether `path` names a device that a read waits on for ever (the machine
   // is hung then).
   bool ReadsFromDevice(const std::string& path);
@@ -505,6 +518,9 @@ class CSimMachine final : public PlatformLayer {
   std::vector<ProcessStart> m_processes;
   bool m_bInJob = false;
   bool m_bInKillOnCloseJob = false;
+  bool m_bJobShared = false;
+  bool m_bFailResume = false;
+  std::vector<std::string> m_deletesAtRestart;
   std::map<uintptr_t, bool> m_jobs;  // job handle: kill on close set
   std::map<WORD, std::string> m_resources;
   std::map<std::string, std::string> m_environment;  // key: Upper(name)

@@ -115,7 +115,8 @@ DWORD CSimMachine::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (process != m_processHandles.end()) {
     ProcessStart& child = m_processes[m_processOf[process->first]];
     // A process started suspended and never resumed never ends.
-    if ((child.creationFlags & CREATE_SUSPENDED) && !child.resumed && !child.ended) {
+    if ((child.creationFlags & CREATE_SUSPENDED) && !child.resumed && !child.ended &&
+        !child.terminating) {
       if (milliseconds == INFINITE) m_bHung = true;
       Sleep(milliseconds == INFINITE ? 0 : milliseconds);
       return WAIT_TIMEOUT;

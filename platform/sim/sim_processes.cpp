@@ -73,9 +73,13 @@ BOOL CSimMachine::CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   start.creationFlags = creationFlags;
   start.origin = Environment("VESK_SETUP_ORIGIN");
   start.image = program->content;
-  for (const auto& file : m_files)
+  std::string folder = ParentOf(Resolve(program->path));
+  for (const auto& file : m_files) {
     start.heldAgainstWrites |= file.second.key == Upper(program->path) &&
                                !(file.second.share & (FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    bool heldFolder = file.second.key == Upper(folder) || file.second.key == Upper(ParentOf(folder));
+    start.foldersHeld += heldFolder && !(file.second.share & FILE_SHARE_DELETE);
+  }
   m_processes.push_back(start);
   uintptr_t process = m_nNextProcessHandle++;
   uintptr_t thread = m_nNextProcessHandle++;
@@ -107,6 +111,7 @@ DWORD CSimMachine::ResumeThread(HANDLE thread) {
   Record("ResumeThread()");
   auto it = m_processHandles.find(reinterpret_cast<uintptr_t>(thread));
   if (it == m_processHandles.end() || it->second) return Fail(ERROR_INVALID_HANDLE), ~0u;
+  if (m_bFailResume) return Fail(ERROR_ACCESS_DENIED), ~0u;
   ProcessStart& process = m_processes[m_processOf[it->first]];
   DWORD previous = (process.creationFlags & CREATE_SUSPENDED) && !process.resumed ? 1 : 0;
   process.resumed = true;
@@ -117,7 +122,8 @@ BOOL CSimMachine::TerminateProcess(HANDLE process, UINT) {
   Record("TerminateProcess()");
   auto it = m_processHandles.find(reinterpret_cast<uintptr_t>(process));
   if (it == m_processHandles.end() || !it->second) return Fail(ERROR_INVALID_HANDLE);
-  m_processes[m_processOf[it->first]].ended = true;
+  // It ends on its own time: a wait sees the end.
+  m_processes[m_processOf[it->first]].terminating = true;
   return TRUE;
 }
 
@@ -138,6 +144,7 @@ void CSimMachine::GetNativeSystemInfo(SYSTEM_INFO* info) {
   info->dwNumberOfProcessors = m_nProcessors;
   switch (m_nNativeMachine) {
     case IMAGE_FILE_MACHINE_AMD64: info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64; break;
+    case IMAGE_FILE_MACHINE_IA64: info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_IA64; break;
     case IMAGE_FILE_MACHINE_ARM64:
       info->wProcessorArchitecture = m_version.dwBuildNumber >= 22000
                                          ? PROCESSOR_ARCHITECTURE_AMD64
@@ -243,6 +250,13 @@ BOOL CSimMachine::QueryInformationJobObject(HANDLE job, int infoClass, void* inf
                                             LPDWORD) {
   Record("QueryInformationJobObject(" + Number(infoClass) + ")");
   if (job || !m_bInJob) return Fail(ERROR_INVALID_HANDLE);
+  if (infoClass == JobObjectBasicAccountingInformation &&
+      size == sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION)) {
+    auto* count = static_cast<JOBOBJECT_BASIC_ACCOUNTING_INFORMATION*>(info);
+    memset(count, 0, sizeof(*count));
+    count->ActiveProcesses = count->TotalProcesses = m_bJobShared ? 3 : 1;
+    return TRUE;
+  }
   if (infoClass != JobObjectExtendedLimitInformation ||
       size != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
     return Fail(ERROR_BAD_LENGTH);

@@ -60,6 +60,36 @@ std::string sim::DaclOf(const void* descriptor, bool* present) {
   return std::string(reinterpret_cast<const char*>(acl), GetWord(acl + 2));
 }
 
+std::string sim::WithInherited(const std::string& acl, const std::pair<std::string, int>& aces) {
+  std::string out = acl + aces.first;
+  unsigned size = static_cast<unsigned>(out.size());
+  unsigned count = GetWord(reinterpret_cast<const unsigned char*>(acl.data()) + 4) + aces.second;
+  out[2] = static_cast<char>(size & 0xFF);
+  out[3] = static_cast<char>(size >> 8);
+  out[4] = static_cast<char>(count & 0xFF);
+  out[5] = static_cast<char>(count >> 8);
+  return out;
+}
+
+std::pair<std::string, int> CSimMachine::InheritableOf(const std::string& folder) const {
+  std::string owner, dacl;
+  bool present = true;
+  EffectiveSecurity(folder, &owner, &dacl, &present);
+  std::pair<std::string, int> aces;
+  const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
+  for (size_t at = 8, n = 0; present && dacl.size() >= 8 && n < GetWord(acl + 4); ++n) {
+    size_t size = GetWord(acl + at + 2);
+    if (acl[at + 1] & kObjectAndContainer) {
+      std::string ace = dacl.substr(at, size);
+      ace[1] = static_cast<char>((ace[1] & ~kInheritOnly) | 0x10);  // INHERITED_ACE
+      aces.first += ace;
+      ++aces.second;
+    }
+    at += size;
+  }
+  return aces;
+}
+
 std::string CSimMachine::Sid(std::initializer_list<uint32_t> subs, BYTE authority) {
   std::string sid = {1, static_cast<char>(subs.size()), 0, 0, 0, 0, 0,
                      static_cast<char>(authority)};
@@ -137,16 +167,21 @@ std::string CSimMachine::SecurityOf(const std::string& path) const {
 DWORD CSimMachine::AdministratorAccess(const std::string& dacl, bool present) {
   if (!present) return 0xFFFFFFFFu;
   const std::string token[] = {Administrators(), Sid({0}, 1), Sid({32, 545}), Sid({11})};
-  DWORD granted = 0;
+  // In order: what an entry denies is not granted by a later one.
+  DWORD granted = 0, denied = 0;
   const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
   for (size_t at = 8, n = 0; dacl.size() >= 8 && n < GetWord(acl + 4); ++n) {
     const unsigned char* ace = acl + at;
     size_t size = GetWord(ace + 2);
     std::string sid(reinterpret_cast<const char*>(ace + 8), size - 8);
     at += size;
-    if (ace[0] != kAllowed || (ace[1] & kInheritOnly)) continue;
-    for (const std::string& group : token)
-      if (sid == group) granted |= GetLong(ace + 4) & 0x10000000 ? 0xFFFFFFFFu : GetLong(ace + 4);
+    if ((ace[0] != kAllowed && ace[0] != 1) || (ace[1] & kInheritOnly)) continue;
+    DWORD mask = GetLong(ace + 4) & 0x10000000 ? 0xFFFFFFFFu : GetLong(ace + 4);
+    for (const std::string& group : token) {
+      if (sid != group) continue;
+      if (ace[0] == kAllowed) granted |= mask & ~denied;
+      else denied |= mask & ~granted;
+    }
   }
   return granted;
 }
@@ -169,6 +204,19 @@ bool CSimMachine::IsSealed(const std::string& path) const {
       return false;
   }
   return true;
+}
+
+BOOL CSimMachine::GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor, DWORD size,
+                                   LPDWORD needed) {
+  Record("GetFileSecurityA(" + Text(path) + ", " + Number(information) + ")");
+  if (m_version.dwPlatformId != VER_PLATFORM_WIN32_NT) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (!NodeAt(path)) return Fail(ERROR_FILE_NOT_FOUND);
+  std::string sd = SecurityOf(path);
+  *needed = static_cast<DWORD>(sd.size());
+  if (sd.size() > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  memcpy(descriptor, sd.data(), sd.size());
+  return TRUE;
 }
 
 // A new owner needs WRITE_OWNER, a new DACL WRITE_DAC (which an owner has

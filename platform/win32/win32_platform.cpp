@@ -147,6 +147,13 @@ static FARPROC AdvapiEntry(const char* name) {
   HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
   return advapi ? ::GetProcAddress(advapi, name) : nullptr;
 }
+BOOL PlatformLayer::GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor,
+                                     DWORD size, LPDWORD needed) {
+  auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*, DWORD, LPDWORD)>(
+      AdvapiEntry("GetFileSecurityA"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(path, information, descriptor, size, needed);
+}
 BOOL PlatformLayer::SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) {
   auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*)>(AdvapiEntry("SetFileSecurityA"));
   if (!entry) return NotImplemented<BOOL>(FALSE);

@@ -96,6 +96,9 @@ inline BOOL PlatformLayer::DeleteFileA(LPCSTR path) { return ::DeleteFileA(path)
 inline BOOL PlatformLayer::MoveFileA(LPCSTR existing, LPCSTR newName) {
   return ::MoveFileA(existing, newName);
 }
+inline BOOL PlatformLayer::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  return ::MoveFileExA(existing, newName, flags);
+}
 inline HANDLE PlatformLayer::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
                                          SECURITY_ATTRIBUTES* security, DWORD disposition,
                                          DWORD flags, HANDLE templateFile) {
