@@ -52,7 +52,7 @@ const void* TwinImage(WORD resource, DWORD* size) {
 void RemoveLeftoverTwins(const CPathString& folder) {
   PlatformLayer& platform = GetPlatform();
   const char kPattern[] = "setup*-*.exe";
-  char path[MAX_PATH * 2];
+  char path[1024];  // what FormatInto may write
   FormatInto(path, "%s\\%s", folder.c_str(), kPattern);
   WIN32_FIND_DATAA found;
   HANDLE find = platform.FindFirstFileA(path, &found);
@@ -199,7 +199,7 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
   DWORD error = 0;
   HANDLE folders[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
   bool started = false;
-  char path[MAX_PATH * 2];
+  char path[1024];  // what FormatInto may write
   FormatInto(path, "%s\\%s-%X.exe", folder.c_str(), name, platform.GetCurrentProcessId());
   bool written = false;
   HANDLE job = nullptr;
