@@ -36,7 +36,7 @@ list(GET SETUP_OS_VERSION 1 SETUP_OS_MINOR)
 # No stack protector or fortify: their runtime imports CryptoAPI, which
 # Windows 95 retail lacks.
 set(SETUP_TARGET_FLAGS
-  -Os ${SETUP_ARCH_FLAGS} -mtune=generic
+  -Oz ${SETUP_ARCH_FLAGS} -mtune=generic
   -fno-exceptions -fno-rtti -fno-threadsafe-statics
   ${SETUP_UNWIND_FLAGS} -fno-stack-protector -U_FORTIFY_SOURCE
   # Functions each in a section of their own, so that the linker drops those
