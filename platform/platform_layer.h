@@ -123,6 +123,11 @@ class PlatformLayer {
   // ERROR_CALL_NOT_IMPLEMENTED).
   PLATFORM_OPERATION BOOL GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor,
                                            DWORD size, LPDWORD needed) PLATFORM_ABSTRACT;
+  // The account this process runs as (NT; looked up like the two above).
+  PLATFORM_OPERATION BOOL OpenProcessToken(HANDLE process, DWORD access,
+                                           HANDLE* token) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL GetTokenInformation(HANDLE token, int infoClass, void* info,
+                                              DWORD size, LPDWORD needed) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL SetFileSecurityA(LPCSTR path, DWORD information,
                                            void* descriptor) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION DWORD GetFileAttributesA(LPCSTR path) PLATFORM_ABSTRACT;

@@ -152,6 +152,8 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_BAD_LENGTH 24L
+#define TOKEN_QUERY 0x0008u
+#define TokenUser 1
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004u
 #define JobObjectBasicAccountingInformation 1

@@ -19,8 +19,24 @@ bool CreateFolder(const CPathString& path, SECURITY_ATTRIBUTES* security) {
   return GetPlatform().GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-}  // namespace
+// Whether the SID at `sid` (within `room` bytes) is this process's account.
+bool IsOwnAccount(const unsigned char* sid, DWORD room) {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE token;
+  if (!platform.OpenProcessToken(platform.GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(8) unsigned char user[128];
+  DWORD needed = 0;
+  bool same = false;
+  if (platform.GetTokenInformation(token, TokenUser, user, sizeof(user), &needed)) {
+    const unsigned char* own = *reinterpret_cast<unsigned char* const*>(user);
+    DWORD length = 8 + 4u * own[1];
+    same = length <= room && memcmp(own, sid, length) == 0;
+  }
+  platform.CloseHandle(token);
+  return same;
+}
 
+}  // namespace
 
 bool MakeCompanyFolder(const char* windowsDir, CPathString& folder) {
   folder.Assign(windowsDir).Append("\\Application Data");
@@ -61,14 +77,17 @@ bool SealCompanyFolder(const CPathString& folder, HANDLE held[2], DWORD* error) 
     return false;
   }
   // The owner SID, where the descriptor says it is: Administrators' is the
-  // one in ours; SYSTEM's differs in its count and first sub-authority.
+  // one in ours; SYSTEM's differs in its count and first sub-authority. The
+  // account running this setup, an administrator, may own it too (where
+  // objects an administrator makes are not Administrators').
   const unsigned char* ours = g_companyFolderSecurity.bytes + 72;
   DWORD at = sd[4] | (sd[5] << 8);
   const unsigned char* owner = sd + at;
   bool trusted = at && at <= sizeof(sd) - 16 &&
                  ((memcmp(owner, ours, 16) == 0) ||
                   (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
-                   owner[9] == 0 && owner[10] == 0 && owner[11] == 0));
+                   owner[9] == 0 && owner[10] == 0 && owner[11] == 0) ||
+                  IsOwnAccount(owner, sizeof(sd) - at));
   if (!trusted) {
     *error = ERROR_INVALID_OWNER;
     return false;

@@ -182,6 +182,8 @@ class CSimMachine final : public PlatformLayer {
   // and others run in it).
   void StartInAgentsKillOnCloseJob() { m_bInJob = m_bInKillOnCloseJob = m_bJobShared = true; }
   void FailResumeThread() { m_bFailResume = true; }
+  // The account this process runs as (an administrator's by default).
+  void SetUserSid(const std::string& sid) { m_strUserSid = sid; }
   // Files MoveFileExA was asked to delete at the next restart.
   const std::vector<std::string>& DeletesAtRestart() const { return m_deletesAtRestart; }
   // A resource of the running program (RT_RCDATA).
@@ -299,6 +301,9 @@ class CSimMachine final : public PlatformLayer {
   BOOL SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) override;
   BOOL GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor, DWORD size,
                         LPDWORD needed) override;
+  BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
+  BOOL GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD size,
+                           LPDWORD needed) override;
   BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
                 OVERLAPPED* overlapped) override;
   DWORD GetFileAttributesA(LPCSTR path) override;
@@ -520,6 +525,7 @@ class CSimMachine final : public PlatformLayer {
   bool m_bInKillOnCloseJob = false;
   bool m_bJobShared = false;
   bool m_bFailResume = false;
+  std::string m_strUserSid = Sid({21, 1, 2, 3, 500});
   std::vector<std::string> m_deletesAtRestart;
   std::map<uintptr_t, bool> m_jobs;  // job handle: kill on close set
   std::map<WORD, std::string> m_resources;

@@ -190,7 +190,8 @@ bool CSimMachine::IsSealed(const std::string& path) const {
   std::string owner, dacl;
   bool present = true;
   EffectiveSecurity(Resolve(path), &owner, &dacl, &present);
-  if ((owner != Administrators() && owner != System()) || !present) return false;
+  if ((owner != Administrators() && owner != System() && owner != m_strUserSid) || !present)
+    return false;
   const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
   const DWORD kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |
                               0x40000000;
@@ -231,7 +232,8 @@ BOOL CSimMachine::SetFileSecurityA(LPCSTR path, DWORD information, void* descrip
   bool present = true;
   EffectiveSecurity(Resolve(path), &owner, &dacl, &present);
   DWORD access = AdministratorAccess(dacl, present);
-  if (owner == Administrators()) access |= 0x00040000;  // an owner's implicit WRITE_DAC
+  // An owner's implicit WRITE_DAC: Administrators', or this account's own.
+  if (owner == Administrators() || owner == m_strUserSid) access |= 0x00040000;
   const unsigned char* sd = static_cast<const unsigned char*>(descriptor);
   if (information & OWNER_SECURITY_INFORMATION) {
     if (!(access & 0x00080000)) return Fail(ERROR_ACCESS_DENIED);
@@ -248,5 +250,32 @@ BOOL CSimMachine::SetFileSecurityA(LPCSTR path, DWORD information, void* descrip
   node->ownerSid = owner;
   node->dacl = dacl;
   node->daclPresent = present;
+  return TRUE;
+}
+
+BOOL CSimMachine::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  Record("OpenProcessToken(" + Number(access) + ")");
+  if (m_version.dwPlatformId != VER_PLATFORM_WIN32_NT) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  if (process != GetCurrentProcess()) return Fail(ERROR_INVALID_HANDLE);
+  uintptr_t handle = m_nNextProcessHandle++;
+  m_processHandles[handle] = false;  // closed like any other handle
+  *token = reinterpret_cast<HANDLE>(handle);
+  return TRUE;
+}
+
+// TokenUser: a TOKEN_USER (the SID's address and attributes) followed by the SID.
+BOOL CSimMachine::GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD size,
+                                      LPDWORD needed) {
+  Record("GetTokenInformation(" + Number(infoClass) + ")");
+  if (!m_processHandles.count(reinterpret_cast<uintptr_t>(token))) return Fail(ERROR_INVALID_HANDLE);
+  if (infoClass != TokenUser) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD header = 2 * sizeof(void*);
+  *needed = header + static_cast<DWORD>(m_strUserSid.size());
+  if (*needed > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  char* bytes = static_cast<char*>(info);
+  memcpy(bytes + header, m_strUserSid.data(), m_strUserSid.size());
+  void* sid = bytes + header;
+  memcpy(bytes, &sid, sizeof(sid));
+  memset(bytes + sizeof(void*), 0, sizeof(void*));
   return TRUE;
 }

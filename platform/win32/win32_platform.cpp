@@ -154,6 +154,18 @@ BOOL PlatformLayer::GetFileSecurityA(LPCSTR path, DWORD information, void* descr
   if (!entry) return NotImplemented<BOOL>(FALSE);
   return entry(path, information, descriptor, size, needed);
 }
+BOOL PlatformLayer::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*)>(AdvapiEntry("OpenProcessToken"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(process, access, token);
+}
+BOOL PlatformLayer::GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD size,
+                                        LPDWORD needed) {
+  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD, LPDWORD)>(
+      AdvapiEntry("GetTokenInformation"));
+  if (!entry) return NotImplemented<BOOL>(FALSE);
+  return entry(token, infoClass, info, size, needed);
+}
 BOOL PlatformLayer::SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) {
   auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*)>(AdvapiEntry("SetFileSecurityA"));
   if (!entry) return NotImplemented<BOOL>(FALSE);

@@ -749,6 +749,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
                      "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts "
                      "(error 1307)"},
+        // Where an administrator's objects are the administrator's own.
+        HandOverCase{"a company folder of this administrator",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder(kCompany);
+                       m.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 500}), "", false);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
         HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
                      "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts "
