@@ -20,7 +20,7 @@ HANDLE g_hLog = INVALID_HANDLE_VALUE;
 void WriteLine(const char* format, va_list arguments, const char* tail = "") {
   if (g_hLog == INVALID_HANDLE_VALUE) return;
   char line[kLineSize];
-  int length = GetPlatform().wvsprintfA(line, format, arguments);
+  int length = FormatList(line, sizeof(line) - 2, format, arguments);
   // The tail (an outcome) goes after the event, cut where the line is full.
   while (*tail && length < kLineSize - 3) line[length++] = *tail++;
   // One event a line: line feeds inside it (box texts) become blanks.

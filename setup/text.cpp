@@ -65,10 +65,81 @@ void FormatText(CPathString& out, const char* format, const char* value) {
   out.Append(directive + 2);
 }
 
+namespace {
+
+unsigned ReadNumber(const char*& p) {
+  unsigned value = 0;
+  while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<unsigned>(*p++ - '0');
+  return value;
+}
+
+}  // namespace
+
+// Ours, not user32's wvsprintfA: that one stops at 1,023 characters whatever
+// the buffer, and every build formats alike this way.
+int FormatList(char* buffer, size_t size, const char* format, va_list arguments) {
+  if (size == 0) return 0;
+  char* next = buffer;
+  char* const last = buffer + size - 1;  // where the terminator goes
+  while (*format) {
+    char type = *format++;
+    if (type != '%') {
+      if (next < last) *next++ = type;
+      continue;
+    }
+    bool zeros = *format == '0';
+    unsigned width = ReadNumber(format);
+    size_t precision = static_cast<size_t>(-1);
+    if (*format == '.') precision = ReadNumber(++format);
+    type = *format;
+    if (type) ++format;
+    char digits[12];
+    const char* text = digits + sizeof(digits);
+    size_t length;
+    if (type == 's') {
+      text = va_arg(arguments, const char*);
+      if (!text) text = "(null)";
+      length = strnlen(text, precision);
+      zeros = false;
+    } else if (type == 'd' || type == 'u' || type == 'X') {
+      unsigned value = va_arg(arguments, unsigned);
+      bool negative = type == 'd' && static_cast<int>(value) < 0;
+      if (negative) value = 0u - value;
+      unsigned base = type == 'X' ? 16 : 10;
+      char* digit = digits + sizeof(digits);
+      do {
+        *--digit = "0123456789ABCDEF"[value % base];
+        value /= base;
+      } while (value);
+      if (negative) {
+        if (zeros && width) {  // the sign goes before the padding zeros
+          if (next < last) *next++ = '-';
+          --width;
+        } else {
+          *--digit = '-';
+        }
+      }
+      text = digit;
+      length = static_cast<size_t>(digits + sizeof(digits) - digit);
+    } else {
+      // "%%", or a conversion this program never uses: the character itself.
+      if (!type) break;
+      text = format - 1;
+      length = 1;
+      zeros = false;
+    }
+    for (; width > length; --width)
+      if (next < last) *next++ = zeros ? '0' : ' ';
+    for (size_t i = 0; i < length && next < last; ++i) *next++ = text[i];
+  }
+  *next = '\0';
+  return static_cast<int>(next - buffer);
+}
+
 int FormatInto(char* buffer, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  int length = GetPlatform().wvsprintfA(buffer, format, arguments);
+  int length = FormatList(buffer, kFormatSize, format, arguments);
   va_end(arguments);
   return length;
 }
