@@ -2,6 +2,7 @@
 # Builds into build/: "host" (logic + simulated machine + unit tests),
 # "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang),
 # "target" (the 32-bit setup.exe), "target64" (the 64-bit setup.exe),
+# "target-arm64" (the ARM64 setup.exe, clang and lld),
 # "dist" (build/dist: the folder to ship, setup.exe and setup64.exe side by
 # side, signed when SIGN_PFX is set (see sign.sh), with SHA256SUMS).
 # Default: host target target64.
@@ -21,6 +22,8 @@ for part in "${parts[@]}"; do
               -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null ;;
     target64) cmake -S "$root" -B "$root/build/target64" -DCMAKE_BUILD_TYPE=MinSizeRel \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" >/dev/null ;;
+    target-arm64) cmake -S "$root" -B "$root/build/target-arm64" -DCMAKE_BUILD_TYPE=MinSizeRel \
+                    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-w64-mingw32.cmake" >/dev/null ;;
     dist) "$0" target target64
           rm -rf "$root/build/dist"
           mkdir -p "$root/build/dist"

@@ -81,10 +81,10 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
   platform.GetLocalTime(&now);
   CPathString program;
   ReadProgramPath(program);
-  LogLine("==== %04u-%02u-%02u %02u:%02u:%02u %.260s %s (%u-bit), command line: \"%.600s\"",
+  LogLine("==== %04u-%02u-%02u %02u:%02u:%02u %.260s %s (" SETUP_BUILD_TEXT
+          "), command line: \"%.600s\"",
           now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, program.c_str(),
-          SETUP_VERSION_TEXT, static_cast<unsigned>(sizeof(void*) * 8),
-          commandLine ? commandLine : "");
+          SETUP_VERSION_TEXT, commandLine ? commandLine : "");
   const OSVERSIONINFOA& reported = g_osVersion.Info();
   RTL_OSVERSIONINFOW real;
   memset(&real, 0, sizeof(real));
