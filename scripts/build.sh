@@ -5,11 +5,11 @@
 # "target-arm64" (the ARM64 setup.exe, clang and lld),
 # "dist" (build/dist: the folder to ship, setup.exe and setup64.exe side by
 # side, signed when SIGN_PFX is set (see sign.sh), with SHA256SUMS).
-# Default: host target target64.
+# Default: host target target64 target-arm64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(host target target64)
+[ ${#parts[@]} -gt 0 ] || parts=(host target target64 target-arm64)
 jobs=$(nproc 2>/dev/null || echo 2)
 for part in "${parts[@]}"; do
   case $part in
