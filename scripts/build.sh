@@ -3,8 +3,9 @@
 # "sanitize" (the same with ASan/UBSan), "fuzz" (libFuzzer targets, clang),
 # "target" (the 32-bit setup.exe), "target64" (the 64-bit setup.exe),
 # "target-arm64" (the ARM64 setup.exe, clang and lld),
-# "dist" (build/dist: the folder to ship, setup.exe and setup64.exe side by
-# side, signed when SIGN_PFX is set (see sign.sh), with SHA256SUMS).
+# "dist" (build/dist: the folder to ship, setup.exe, setup64.exe and
+# setuparm64.exe side by side, signed when SIGN_PFX is set (see sign.sh), with
+# SHA256SUMS).
 # Default: host target target64 target-arm64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,17 +25,19 @@ for part in "${parts[@]}"; do
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" >/dev/null ;;
     target-arm64) cmake -S "$root" -B "$root/build/target-arm64" -DCMAKE_BUILD_TYPE=MinSizeRel \
                     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-w64-mingw32.cmake" >/dev/null ;;
-    dist) "$0" target target64
+    dist) "$0" target target64 target-arm64
           rm -rf "$root/build/dist"
           mkdir -p "$root/build/dist"
           # The 32-bit file is the one users start; under WOW64 on x64 it hands
           # over to the 64-bit one beside it.
           cp "$root/build/target/setup.exe" "$root/build/dist/setup.exe"
           cp "$root/build/target64/setup.exe" "$root/build/dist/setup64.exe"
+          cp "$root/build/target-arm64/setup.exe" "$root/build/dist/setuparm64.exe"
           if [ -n "${SIGN_PFX:-}" ]; then
-            for exe in setup.exe setup64.exe; do "$root/scripts/sign.sh" "$root/build/dist/$exe"; done
+            for exe in setup.exe setup64.exe setuparm64.exe; do
+              "$root/scripts/sign.sh" "$root/build/dist/$exe"; done
           fi
-          (cd "$root/build/dist" && sha256sum setup.exe setup64.exe > SHA256SUMS)
+          (cd "$root/build/dist" && sha256sum setup.exe setup64.exe setuparm64.exe > SHA256SUMS)
           echo "build/dist: $(cd "$root/build/dist" && ls | tr '\n' ' ')"
           continue ;;
     *) echo "build.sh: unknown part '$part'" >&2; exit 2 ;;

@@ -1,8 +1,11 @@
 """scripts/sign.sh on both files, with a throwaway certificate made here."""
+import hashlib
+import os
 import re
 import shutil
+import subprocess
 
-from machine import sample_package
+from machine import ROOT, sample_package
 from expect import success
 
 
@@ -40,3 +43,18 @@ def test_signed_copy_runs(case, signer):
     run = case.run()
     assert (run.code, run.boxes) == (0, [success("vesk1.inf")])
     assert (case.machine.company / "vesk1.sys").read_bytes() == (case.dir / "vesk1.sys").read_bytes()
+
+
+def test_dist_folder_holds_every_file_signed(signer):
+    """build.sh dist: each file signed, and SHA256SUMS names exactly them."""
+    env = dict(os.environ, SIGN_PFX=str(signer.pfx), SIGN_PASSWORD=signer.PASSWORD)
+    done = subprocess.run([str(ROOT / "scripts/build.sh"), "dist"], env=env,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    dist = ROOT / "build/dist"
+    names = ["setup.exe", "setup64.exe", "setuparm64.exe"]
+    assert sorted(p.name for p in dist.iterdir()) == sorted(names + ["SHA256SUMS"])
+    sums = [line.split() for line in (dist / "SHA256SUMS").read_text().splitlines()]
+    assert sums == [[hashlib.sha256((dist / n).read_bytes()).hexdigest(), n] for n in names]
+    for name in names:
+        assert "Number of verified signatures: 2" in signer.verify(dist / name).stdout, name
