@@ -70,8 +70,10 @@ for p in "${need[@]}"; do
 done
 [ ${#native[@]} -eq 0 ] || install "${native[@]}"
 # The i386 Wine serves only machines that run 32-bit code: where it cannot be
-# had, the 32-bit Wine cases are skipped with the reason.
-if [ ${#foreign[@]} -gt 0 ] && ! install "${foreign[@]}"; then
+# had, the 32-bit Wine cases are skipped with the reason. It must never take
+# anything away (seen: from the main suite alone, multi-arch version pins made
+# apt remove wine64 to fit it).
+if [ ${#foreign[@]} -gt 0 ] && ! install --no-remove "${foreign[@]}"; then
   echo "deps.sh: could not install ${foreign[*]}; the 32-bit Wine cases will be skipped" >&2
 fi
 make_locale
