@@ -67,10 +67,36 @@ void FormatText(CPathString& out, const char* format, const char* value) {
 
 namespace {
 
+// Where FormatList writes: never past `last`, which is kept for the terminator.
+struct Output {
+  char* next;
+  char* last;
+  void Put(char c) {
+    if (next < last) *next++ = c;
+  }
+  void Put(const char* text, size_t length, unsigned width, char pad) {
+    for (; width > length; --width) Put(pad);
+    for (size_t i = 0; i < length; ++i) Put(text[i]);
+  }
+};
+
 unsigned ReadNumber(const char*& p) {
   unsigned value = 0;
   while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<unsigned>(*p++ - '0');
   return value;
+}
+
+// The digits of `value` for %d, %u or %X, written backwards before `end`; a
+// minus sign is the caller's, which may put it before padding zeros.
+char* NumberText(char* end, unsigned value, char type, bool* negative) {
+  *negative = type == 'd' && static_cast<int>(value) < 0;
+  if (*negative) value = 0u - value;
+  unsigned base = type == 'X' ? 16 : 10;
+  do {
+    *--end = "0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value);
+  return end;
 }
 
 }  // namespace
@@ -79,61 +105,44 @@ unsigned ReadNumber(const char*& p) {
 // the buffer, and every build formats alike this way.
 int FormatList(char* buffer, size_t size, const char* format, va_list arguments) {
   if (size == 0) return 0;
-  char* next = buffer;
-  char* const last = buffer + size - 1;  // where the terminator goes
+  Output out = {buffer, buffer + size - 1};
   while (*format) {
-    char type = *format++;
-    if (type != '%') {
-      if (next < last) *next++ = type;
+    if (*format != '%') {
+      out.Put(*format++);
       continue;
     }
-    bool zeros = *format == '0';
+    bool zeros = *++format == '0';
     unsigned width = ReadNumber(format);
     size_t precision = static_cast<size_t>(-1);
     if (*format == '.') precision = ReadNumber(++format);
-    type = *format;
-    if (type) ++format;
+    char type = *format;
+    if (!type) break;
+    ++format;
     char digits[12];
-    const char* text = digits + sizeof(digits);
-    size_t length;
+    char* text = digits + sizeof(digits);
+    bool negative = false;
     if (type == 's') {
-      text = va_arg(arguments, const char*);
-      if (!text) text = "(null)";
-      length = strnlen(text, precision);
+      const char* argument = va_arg(arguments, const char*);
+      text = const_cast<char*>(argument ? argument : "(null)");
       zeros = false;
     } else if (type == 'd' || type == 'u' || type == 'X') {
-      unsigned value = va_arg(arguments, unsigned);
-      bool negative = type == 'd' && static_cast<int>(value) < 0;
-      if (negative) value = 0u - value;
-      unsigned base = type == 'X' ? 16 : 10;
-      char* digit = digits + sizeof(digits);
-      do {
-        *--digit = "0123456789ABCDEF"[value % base];
-        value /= base;
-      } while (value);
-      if (negative) {
-        if (zeros && width) {  // the sign goes before the padding zeros
-          if (next < last) *next++ = '-';
-          --width;
-        } else {
-          *--digit = '-';
-        }
-      }
-      text = digit;
-      length = static_cast<size_t>(digits + sizeof(digits) - digit);
+      text = NumberText(text, va_arg(arguments, unsigned), type, &negative);
+      precision = static_cast<size_t>(digits + sizeof(digits) - text);
     } else {
-      // "%%", or a conversion this program never uses: the character itself.
-      if (!type) break;
-      text = format - 1;
-      length = 1;
-      zeros = false;
+      out.Put(type);  // "%%", or a conversion this program never uses
+      continue;
     }
-    for (; width > length; --width)
-      if (next < last) *next++ = zeros ? '0' : ' ';
-    for (size_t i = 0; i < length && next < last; ++i) *next++ = text[i];
+    if (negative && zeros && width) {
+      out.Put('-');
+      --width;
+    } else if (negative) {
+      *--text = '-';
+      ++precision;
+    }
+    out.Put(text, strnlen(text, precision), width, zeros ? '0' : ' ');
   }
-  *next = '\0';
-  return static_cast<int>(next - buffer);
+  *out.next = '\0';
+  return static_cast<int>(out.next - buffer);
 }
 
 int FormatInto(char* buffer, const char* format, ...) {
