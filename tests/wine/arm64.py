@@ -46,7 +46,22 @@ def prepare():
         download_and_unpack()
         costs["download and unpack"] = time.monotonic() - started
     point_server_wrapper()
+    probe()
     return TREE
+
+
+def probe():
+    """The entry may be there and still start nothing (a container whose
+    kernel keeps binfmt_misc to the host): the loader must answer."""
+    try:
+        out = subprocess.run([str(LOADER), "--version"], env=dict(os.environ, **environment()),
+                             capture_output=True, text=True, timeout=120)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise Unavailable(f"ARM64 programs do not start here ({error})")
+    if out.returncode != 0 or not out.stdout.startswith("wine-"):
+        said = (out.stderr or out.stdout).strip().splitlines()
+        raise Unavailable("ARM64 programs do not start here "
+                          f"({said[-1] if said else 'exit %d' % out.returncode})")
 
 
 def register_binfmt():
