@@ -51,9 +51,6 @@ class PlatformLayer {
   // double-byte character is never split.
   PLATFORM_OPERATION BOOL IsDBCSLeadByte(BYTE value) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) PLATFORM_ABSTRACT;
-  // user32's formatter: %s, %d, %u, %X with width, precision and the 0 flag;
-  // at most 1024 bytes, terminator included.
-  PLATFORM_OPERATION int wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
                                DWORD languageId, LPSTR buffer, DWORD size,
                                va_list* arguments) PLATFORM_ABSTRACT;

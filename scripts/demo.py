@@ -2,7 +2,7 @@
 package, or on the vesk*.inf packages of a folder of yours, in a fresh prefix
 and reports what it did. scripts/demo.sh builds first.
 
-Usage: demo.py [--windows VERSION] [--build x86|x64] [--package DIR] [-- SETUP-ARGUMENTS...]
+Usage: demo.py [--windows VERSION] [--build x86|x64|arm64] [--package DIR] [-- SETUP-ARGUMENTS...]
 """
 import argparse
 import re
@@ -12,6 +12,7 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests/wine"))
+import arm64  # noqa: E402
 from machine import BUILDS, Machine, dummy_drivers, make_template, probe_32bit, sample_package  # noqa: E402
 
 
@@ -51,7 +52,13 @@ def main():
         build = BUILDS[options.build]
         if build.bits == 32 and why_not_32:
             sys.exit(f"demo: the 32-bit setup.exe cannot run here: {why_not_32}")
-        print(f"Running the {build.bits}-bit setup.exe, as asked.")
+        if build.name == "arm64":
+            print("Preparing ARM64 Wine (the first time: a download of about 100 MB)...")
+            try:
+                arm64.prepare()
+            except arm64.Unavailable as error:
+                sys.exit(f"demo: the ARM64 setup.exe cannot run here: {error}")
+        print(f"Running the {build.label} setup.exe, as asked.")
     elif why_not_32:
         build = BUILDS["x64"]
         print(f"Running the 64-bit setup.exe: {why_not_32}.")

@@ -11,15 +11,19 @@ for part in "${want[@]}"; do
   case $part in
     host) for p in cmake g++ make libgtest-dev python3; do have_pkg "$p" || need+=("$p"); done ;;
     target) for p in cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
-                     g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 python3; do
+                     g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 python3 \
+                     clang-14 lld-14 llvm-14 mingw-w64-common; do
               have_pkg "$p" || need+=("$p"); done ;;
     checks) for p in clang libclang-rt-14-dev cppcheck clang-tidy locales python3-pytest \
                      python3-pefile; do
               have_pkg "$p" || need+=("$p"); done ;;
     sign) for p in osslsigncode openssl; do have_pkg "$p" || need+=("$p"); done ;;
     # wine64 runs the 64-bit file on any x86-64 machine; wine32 the 32-bit
-    # one, where the machine can execute 32-bit code.
-    wine) for p in wine wine64 locales python3-pytest; do have_pkg "$p" || need+=("$p"); done
+    # one, where the machine can execute 32-bit code. qemu-user-static runs
+    # ARM64 Wine (downloaded by tests/wine/arm64.py, not installed) for the
+    # ARM64 file.
+    wine) for p in wine wine64 locales python3-pytest qemu-user-static; do
+            have_pkg "$p" || need+=("$p"); done
           have_pkg wine32:i386 || need+=(wine32:i386) ;;
     *) echo "deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
@@ -66,8 +70,10 @@ for p in "${need[@]}"; do
 done
 [ ${#native[@]} -eq 0 ] || install "${native[@]}"
 # The i386 Wine serves only machines that run 32-bit code: where it cannot be
-# had, the 32-bit Wine cases are skipped with the reason.
-if [ ${#foreign[@]} -gt 0 ] && ! install "${foreign[@]}"; then
+# had, the 32-bit Wine cases are skipped with the reason. It must never take
+# anything away (seen: from the main suite alone, multi-arch version pins made
+# apt remove wine64 to fit it).
+if [ ${#foreign[@]} -gt 0 ] && ! install --no-remove "${foreign[@]}"; then
   echo "deps.sh: could not install ${foreign[*]}; the 32-bit Wine cases will be skipped" >&2
 fi
 make_locale

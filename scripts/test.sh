@@ -10,7 +10,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/deps.sh host target wine checks sign || exit 1
-scripts/build.sh host sanitize target target64 || exit 1
+scripts/build.sh host sanitize target target64 target-arm64 || exit 1
 
 passed=0 failed=0 skipped=0
 count_ctest() {  # adds the counts of ctest's closing line
@@ -51,7 +51,7 @@ count_plain "$log/analyze"
 echo "== Fuzzing (${FUZZ_SECONDS:-30} s a target)"
 scripts/fuzz.sh 2>&1 | tee "$log/fuzz"
 count_plain "$log/fuzz"
-echo "== setup.exe files (32- and 64-bit), signed copies, and both under Wine"
+echo "== setup.exe files (32-bit, 64-bit, ARM64), signed copies, and each under Wine"
 /usr/bin/python3 -m pytest -p no:cacheprovider -rs tests/exe tests/wine "$@" 2>&1 |
   tee "$log/pytest"
 count_pytest "$log/pytest"

@@ -22,7 +22,7 @@ HANDLE g_hLog;
 void WriteLine(const char* format, va_list arguments, const char* tail = "") {
   if (!g_hLog) return;
   char line[kLineSize];
-  int length = GetPlatform().wvsprintfA(line, format, arguments);
+  int length = FormatList(line, sizeof(line) - 2, format, arguments);
   // The tail (an outcome) goes after the event, cut where the line is full.
   while (*tail && length < kLineSize - 3) line[length++] = *tail++;
   // A double-byte character cut in two there is left out whole.
@@ -126,10 +126,10 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
   platform.GetLocalTime(&now);
   CPathString program;
   ReadProgramPath(program);
-  LogLine("==== %04u-%02u-%02u %02u:%02u:%02u %.260s %s (%u-bit), command line: \"%.600s\"",
+  LogLine("==== %04u-%02u-%02u %02u:%02u:%02u %.260s %s (" SETUP_BUILD_TEXT
+          "), command line: \"%.600s\"",
           now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, program.c_str(),
-          SETUP_VERSION_TEXT, static_cast<unsigned>(sizeof(void*) * 8),
-          commandLine ? commandLine : "");
+          SETUP_VERSION_TEXT, commandLine ? commandLine : "");
   const OSVERSIONINFOA& reported = g_osVersion.Info();
   RTL_OSVERSIONINFOW real;
   memset(&real, 0, sizeof(real));

@@ -24,7 +24,7 @@ extern SetupTally g_setupTally;
 // setup.log.old when it has grown past 1 MiB, and writes the run's header.
 void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock);
 
-// One event, one line: `format` as wvsprintfA takes it (%s, %d, %u, %X).
+// One event, one line: `format` as FormatList (setup/text.h) takes it.
 void LogLine(const char* format, ...);
 
 // One event and its outcome: "ok", or the Windows error `error` in decimal

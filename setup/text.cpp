@@ -65,10 +65,94 @@ void FormatText(CPathString& out, const char* format, const char* value) {
   out.Append(directive + 2);
 }
 
+namespace {
+
+// Where FormatList writes: never past `last`, which is kept for the terminator.
+struct Output {
+  char* next;
+  char* last;
+  void Put(char c) {
+    if (next < last) *next++ = c;
+  }
+  void Put(const char* text, size_t length, unsigned width, char pad) {
+    for (; width > length; --width) Put(pad);
+    for (size_t i = 0; i < length; ++i) Put(text[i]);
+  }
+};
+
+unsigned ReadNumber(const char*& p) {
+  unsigned value = 0;
+  while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<unsigned>(*p++ - '0');
+  return value;
+}
+
+// The digits of `value` for %d, %u or %X, written backwards before `end`; a
+// minus sign is the caller's, which may put it before padding zeros.
+char* NumberText(char* end, unsigned value, char type, bool* negative) {
+  *negative = type == 'd' && static_cast<int>(value) < 0;
+  if (*negative) value = 0u - value;
+  unsigned base = type == 'X' ? 16 : 10;
+  do {
+    *--end = "0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value);
+  return end;
+}
+
+}  // namespace
+
+// Ours, not user32's wvsprintfA: that one stops at 1,023 characters whatever
+// the buffer, and every build formats alike this way.
+int FormatList(char* buffer, size_t size, const char* format, va_list arguments) {
+  if (size == 0) return 0;
+  Output out = {buffer, buffer + size - 1};
+  while (*format) {
+    if (*format != '%') {
+      out.Put(*format++);
+      continue;
+    }
+    bool zeros = *++format == '0';
+    unsigned width = ReadNumber(format);
+    size_t precision = static_cast<size_t>(-1);
+    if (*format == '.') precision = ReadNumber(++format);
+    char type = *format;
+    if (!type) break;
+    ++format;
+    char digits[12];
+    char* text = digits + sizeof(digits);
+    bool negative = false;
+    // The caller started the list; clang 14's analyzer loses that when it
+    // follows the list from FormatInto into this function.
+    if (type == 's') {
+      // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+      const char* argument = va_arg(arguments, const char*);
+      text = const_cast<char*>(argument ? argument : "(null)");
+      zeros = false;
+    } else if (type == 'd' || type == 'u' || type == 'X') {
+      // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+      text = NumberText(text, va_arg(arguments, unsigned), type, &negative);
+      precision = static_cast<size_t>(digits + sizeof(digits) - text);
+    } else {
+      out.Put(type);  // "%%", or a conversion this program never uses
+      continue;
+    }
+    if (negative && zeros && width) {
+      out.Put('-');
+      --width;
+    } else if (negative) {
+      *--text = '-';
+      ++precision;
+    }
+    out.Put(text, strnlen(text, precision), width, zeros ? '0' : ' ');
+  }
+  *out.next = '\0';
+  return static_cast<int>(out.next - buffer);
+}
+
 int FormatInto(char* buffer, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  int length = GetPlatform().wvsprintfA(buffer, format, arguments);
+  int length = FormatList(buffer, kFormatSize, format, arguments);
   va_end(arguments);
   return length;
 }

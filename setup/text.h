@@ -4,6 +4,7 @@
 #ifndef SETUP_TEXT_H
 #define SETUP_TEXT_H
 
+#include <stdarg.h>
 #include <stddef.h>
 
 #include "setup/path_string.h"
@@ -28,8 +29,14 @@ void MakeUpper(CPathString& text);
 // `format` with its first "%s" replaced by `value`; no other directive exists.
 void FormatText(CPathString& out, const char* format, const char* value);
 
-// `format` filled by user32's wvsprintfA (%s, %d, %u, %X, with width and
-// precision) into `buffer`: at most 1023 characters and the terminator.
+// `format` filled into `buffer` of `size` bytes, cut where it is full and
+// always terminated; returns the characters written. Conversions: %s (a
+// precision caps its length), %d, %u, %X; a width, padded with blanks or,
+// after a 0 flag, with zeros for numbers; %% for a percent sign.
+int FormatList(char* buffer, size_t size, const char* format, va_list arguments);
+
+// FormatList into a buffer of kFormatSize bytes.
+const size_t kFormatSize = 1024;
 int FormatInto(char* buffer, const char* format, ...);
 
 // Bounded copy and append into a fixed field of `size` bytes. The field stays

@@ -1,8 +1,11 @@
 """Fixtures of the file checks and the end-to-end tests of setup.exe.
 
-Every test takes a build, the 32-bit or the 64-bit setup.exe. A machine that
-cannot execute 32-bit code runs the 64-bit cases and reports the 32-bit ones as
-skipped, with the reason; --no-32bit makes any machine act so.
+Every test takes a build, the 32-bit, the 64-bit or the ARM64 setup.exe. A
+machine that cannot execute 32-bit code runs the 64-bit cases and reports the
+32-bit ones as skipped, with the reason; --no-32bit makes any machine act so.
+Under Wine the ARM64 file runs only the cases marked arm64 (ARM64 Wine under
+qemu, tests/wine/arm64.py); where that Wine cannot be had they are skipped
+with the reason.
 """
 import os
 import re
@@ -10,11 +13,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent / "wine"))
+import arm64  # noqa: E402
 from machine import BUILDS, ROOT, Machine, make_template, probe_32bit  # noqa: E402
 
 MEDIA_USER = "vesk-media"
@@ -29,6 +34,40 @@ def pytest_configure(config):
     if config.getoption("--no-32bit"):
         os.environ["VESK_NO_32BIT"] = "1"
     config.no_32bit_reason = probe_32bit()
+    config.addinivalue_line("markers", "arm64: also run the ARM64 file under ARM64 Wine")
+    config.arm64_reason = "not tried yet"
+
+
+def pytest_collection_modifyitems(config, items):
+    """Under Wine the ARM64 file runs only what is marked for it."""
+    kept, dropped = [], []
+    for item in items:
+        params = getattr(item, "callspec", None)
+        on_arm64 = params is not None and params.params.get("any_build") == "arm64"
+        wine = "tests/wine/" in str(item.path).replace(os.sep, "/")
+        (dropped if on_arm64 and wine and not item.get_closest_marker("arm64") else kept).append(item)
+    if dropped:
+        config.hook.pytest_deselected(items=dropped)
+        items[:] = kept
+
+
+def arm64_wine(config):
+    """None once ARM64 Wine is ready, else why not; tried once a session."""
+    if config.arm64_reason == "not tried yet":
+        started = time.monotonic()
+        try:
+            arm64.prepare()
+            config.arm64_reason = None
+        except arm64.Unavailable as error:
+            config.arm64_reason = f"ARM64 Wine: {error}"
+        arm64.costs["preparing"] = time.monotonic() - started
+    return config.arm64_reason
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    if arm64.costs:
+        terminalreporter.write_line("ARM64 Wine set-up: " + ", ".join(
+            f"{what} {seconds:.1f} s" for what, seconds in sorted(arm64.costs.items())))
 
 
 def pytest_report_header(config):
@@ -66,6 +105,8 @@ def build(any_build, request):
     """A build that this machine can run under Wine."""
     if any_build.bits == 32 and request.config.no_32bit_reason:
         pytest.skip(request.config.no_32bit_reason)
+    if any_build.name == "arm64" and arm64_wine(request.config):
+        pytest.skip(request.config.arm64_reason)
     return any_build
 
 

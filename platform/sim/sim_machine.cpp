@@ -335,26 +335,6 @@ LONG CSimMachine::RtlGetVersion(RTL_OSVERSIONINFOW* info) {
   return 0;
 }
 
-// user32's wvsprintf knows fewer conversions than C's: a format it does not
-// know is the caller's fault, and stops the test.
-int CSimMachine::wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) {
-  for (const char* p = strchr(format, '%'); p; p = strchr(p + 1, '%')) {
-    ++p;
-    if (*p == '%') continue;
-    p += strspn(p, "-#0");
-    p += strspn(p, "0123456789");
-    if (*p == '.') p += 1 + strspn(p + 1, "0123456789");
-    if (*p == 'h' || *p == 'l') ++p;
-    if (!*p || !strchr("cdisuxXp", *p)) {
-      fprintf(stderr, "wvsprintfA does not know the format \"%s\"\n", format);
-      abort();
-    }
-  }
-  // At most 1024 bytes, terminator included.
-  int length = vsnprintf(buffer, 1024, format, arguments);
-  return length < 0 ? 0 : length > 1023 ? 1023 : length;
-}
-
 DWORD CSimMachine::FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD,
                                   LPSTR buffer, DWORD size, va_list*) {
   static const std::map<DWORD, const char*> kTexts = {

@@ -253,7 +253,6 @@ class CSimMachine final : public PlatformLayer {
   DWORD GetLastError() override { return m_nLastError; }
   BOOL IsDBCSLeadByte(BYTE value) override;
   int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
-  int wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) override;
   DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                        LPSTR buffer, DWORD size, va_list* arguments) override;
   DWORD GetTickCount() override { return m_nTickCount; }

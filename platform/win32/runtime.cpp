@@ -104,6 +104,26 @@ char* strstr(const char* text, const char* part) {
   return length ? nullptr : const_cast<char*>(text);
 }
 
+#if defined(__aarch64__)
+// A frame over a page calls this before it moves the stack pointer (x15: the
+// frame in units of 16 bytes): it touches each page downwards, so that Windows
+// grows the stack one guard page at a time. It may change x16 and x17 only.
+// Building with -mno-stack-arg-probe instead would step over the guard page.
+__asm__(
+    ".section .text$__chkstk,\"xr\"\n"
+    ".globl __chkstk\n"
+    ".p2align 2\n"
+    "__chkstk:\n"
+    "  lsl x16, x15, #4\n"
+    "  mov x17, sp\n"
+    "1:\n"
+    "  sub x17, x17, #4096\n"
+    "  ldr xzr, [x17]\n"
+    "  subs x16, x16, #4096\n"
+    "  b.gt 1b\n"
+    "  ret\n");
+#endif
+
 static void RunStaticConstructors() {
   unsigned count = 0;
   while (__CTOR_LIST__[count + 1]) ++count;

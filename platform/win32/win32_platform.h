@@ -27,9 +27,6 @@ inline BOOL PlatformLayer::IsDBCSLeadByte(BYTE value) { return ::IsDBCSLeadByte(
 inline int PlatformLayer::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return ::MessageBoxA(owner, text, caption, type);
 }
-inline int PlatformLayer::wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments) {
-  return ::wvsprintfA(buffer, format, arguments);
-}
 inline DWORD PlatformLayer::FormatMessageA(DWORD flags, const void* source, DWORD messageId,
                                            DWORD languageId, LPSTR buffer, DWORD size,
                                            va_list* arguments) {

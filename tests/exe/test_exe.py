@@ -15,18 +15,27 @@ from machine import BUILDS, resource
 HERE = Path(__file__).parent
 WINAPI = HERE.parents[2] / "shared/winapi"  # lists of what Windows 95 and NT 4.0 lack
 # Size budgets of the files' own code as built, less the native files the
-# 32-bit one carries (a signature adds its own few KiB); the 64-bit file
-# carries unwind tables besides its larger code.
-BUDGET = {32: 28 * 1024, 64: 32 * 1024}
+# 32-bit one carries (a signature adds its own few KiB); the 64-bit files
+# carry unwind tables besides their larger code.
+BUDGET = {"x86": 28 * 1024, "x64": 32 * 1024, "arm64": 32 * 1024}
 # The RCDATA resources of the 32-bit file: the x64 and the ARM64 file.
 TWIN_X64, TWIN_ARM64 = 201, 202
 
-# Per architecture: machine, optional-header magic, the version it asks for,
-# and the marks beyond ASLR, DEP and Terminal Server awareness.
+# Per build: machine, optional-header magic, the version it asks for, the marks
+# beyond ASLR, DEP and Terminal Server awareness, and its version block's
+# description and original name.
 EXPECTED = {
-    32: dict(machine=0x14C, magic=0x10B, version=(4, 0), marks=0, arch="x86"),
+    "x86": dict(machine=0x14C, magic=0x10B, version=(4, 0), marks=0, arch="x86",
+                names=("Vesk USB driver setup", "setup.exe"),
+                toolchain="i686-w64-mingw32"),
     # 64-bit Windows begins at 5.2; a 64-bit program can take high-entropy ASLR.
-    64: dict(machine=0x8664, magic=0x20B, version=(5, 2), marks=0x20, arch="amd64"),
+    "x64": dict(machine=0x8664, magic=0x20B, version=(5, 2), marks=0x20, arch="amd64",
+                names=("Vesk USB driver setup (64-bit)", "setup64.exe"),
+                toolchain="x86_64-w64-mingw32"),
+    # ARM64 Windows begins at 10.0.
+    "arm64": dict(machine=0xAA64, magic=0x20B, version=(10, 0), marks=0x20, arch="arm64",
+                  names=("Vesk USB driver setup (ARM64)", "setuparm64.exe"),
+                  toolchain="aarch64-w64-mingw32"),
 }
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
 
@@ -63,7 +72,7 @@ def missing_on_old_windows():
 
 
 def test_header(any_build, pe):
-    want = EXPECTED[any_build.bits]
+    want = EXPECTED[any_build.name]
     header = pe.OPTIONAL_HEADER
     assert pe.FILE_HEADER.Machine == want["machine"]
     assert header.Magic == want["magic"]
@@ -80,11 +89,30 @@ def test_header(any_build, pe):
     assert header.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size > 0
     if any_build.bits == 64:
         # Unwind data for the code, the entry point's included: crash reports
-        # and debuggers walk the stack with it.
-        functions = [(e.struct.BeginAddress, e.struct.EndAddress)
-                     for e in getattr(pe, "DIRECTORY_ENTRY_EXCEPTION", [])]
+        # and debuggers walk the stack with it (ARM64 Windows any stack).
+        functions = (arm64_functions(pe) if any_build.name == "arm64" else
+                     [(e.struct.BeginAddress, e.struct.EndAddress)
+                      for e in getattr(pe, "DIRECTORY_ENTRY_EXCEPTION", [])])
         assert len(functions) > 50
         assert any(b <= header.AddressOfEntryPoint < e for b, e in functions)
+
+
+def arm64_functions(pe):
+    """(start, end) of every ARM64 .pdata entry, which pefile does not read:
+    a start RVA, then packed unwind data (flag 1 or 2; the length in bits 2-12)
+    or the RVA of an .xdata record (flag 0; the length in its bits 0-17), in
+    units of 4 bytes."""
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXCEPTION"]]
+    data = pe.get_data(entry.VirtualAddress, entry.Size)
+    functions = []
+    for at in range(0, len(data) - 7, 8):
+        start, unwind = int.from_bytes(data[at:at + 4], "little"), int.from_bytes(data[at + 4:at + 8], "little")
+        if unwind & 3:
+            length = (unwind >> 2) & 0x7FF
+        else:
+            length = pe.get_dword_at_rva(unwind) & 0x3FFFF
+        functions.append((start, start + 4 * length))
+    return functions
 
 
 def test_imports_only_what_old_windows_exports(pe):
@@ -111,10 +139,9 @@ def test_resources(any_build, pe):
     strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
                for table in info.StringTable for k, v in table.entries.items()}
     assert strings.get("ProductName") and strings.get("FileVersion")
-    # The two files can be told apart in Explorer's properties and by deployment tools.
+    # The files can be told apart in Explorer's properties and by deployment tools.
     assert (strings.get("FileDescription"), strings.get("OriginalFilename")) == (
-        ("Vesk USB driver setup", "setup.exe") if any_build.bits == 32 else
-        ("Vesk USB driver setup (64-bit)", "setup64.exe"))
+        EXPECTED[any_build.name]["names"])
     # The version the setup log writes is the version block's.
     version = re.search(r'SETUP_VERSION_TEXT "([0-9.]+)"',
                         (HERE.parents[1] / "res/version.h").read_text()).group(1)
@@ -124,23 +151,26 @@ def test_resources(any_build, pe):
     # XP SP2 and unpatched XP are touchy about more than one namespace there.
     assert re.findall(r"<trustInfo[^>]*>", manifest) == [
         '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">']
-    assert f'processorArchitecture="{EXPECTED[any_build.bits]["arch"]}"' in manifest
+    assert f'processorArchitecture="{EXPECTED[any_build.name]["arch"]}"' in manifest
 
 
-def test_32bit_file_carries_the_64bit_one():
-    """What the 32-bit file starts on x64 Windows is the 64-bit file of the
-    same build, byte for byte."""
+def test_32bit_file_carries_the_native_ones():
+    """What the 32-bit file starts on x64 and ARM64 Windows is the file of the
+    same build for that machine, byte for byte."""
     pe = pefile.PE(str(BUILDS["x86"].exe))
-    assert resource(pe, pefile.RESOURCE_TYPE["RT_RCDATA"], TWIN_X64) == BUILDS["x64"].exe.read_bytes()
-    assert pefile.PE(data=BUILDS["x64"].exe.read_bytes()).FILE_HEADER.Machine == 0x8664
+    for ident, build, machine in ((TWIN_X64, "x64", 0x8664), (TWIN_ARM64, "arm64", 0xAA64)):
+        carried = resource(pe, pefile.RESOURCE_TYPE["RT_RCDATA"], ident)
+        assert carried == BUILDS[build].exe.read_bytes(), build
+        assert pefile.PE(data=carried).FILE_HEADER.Machine == machine
 
 
 def test_two_builds_are_the_same_bytes(any_build, tmp_path):
     """A second build of the same sources, in another folder, gives the same
     file: a vendor can check that the file they ship is the one the sources make."""
-    toolchain = "i686-w64-mingw32" if any_build.bits == 32 else "x86_64-w64-mingw32"
+    toolchain = EXPECTED[any_build.name]["toolchain"]
     root = HERE.parents[1]
-    twin = [f"-DSETUP_TWIN_X64={BUILDS['x64'].exe}"] if any_build.bits == 32 else []
+    twin = [f"-DSETUP_TWIN_X64={BUILDS['x64'].exe}",
+            f"-DSETUP_TWIN_ARM64={BUILDS['arm64'].exe}"] if any_build.name == "x86" else []
     subprocess.run(["cmake", "-S", str(root), "-B", str(tmp_path), "-DCMAKE_BUILD_TYPE=MinSizeRel",
                     f"-DCMAKE_TOOLCHAIN_FILE={root}/cmake/{toolchain}.cmake"] + twin,
                    capture_output=True, check=True)
@@ -154,8 +184,8 @@ def test_size(any_build):
     carried = sum(len(resource(pe, pefile.RESOURCE_TYPE["RT_RCDATA"], ident) or b"")
                   for ident in (TWIN_X64, TWIN_ARM64))
     print(f"{any_build.exe}: {size} bytes, {size - carried} of its own")
-    assert (carried > 0) == (any_build.bits == 32)
-    assert size - carried <= BUDGET[any_build.bits]
+    assert (carried > 0) == (any_build.name == "x86")
+    assert size - carried <= BUDGET[any_build.name]
 
 
 # Instructions the i486 lacks: Pentium (cmpxchg8b, rdtsc, cpuid on most 486s),

@@ -24,23 +24,6 @@ def test_sha1_signature_with_a_nested_sha256_one(any_build, signer):
     assert "Number of verified signatures: 2" in out
 
 
-def test_signed_dist_carries_a_signed_twin(signer):
-    """scripts/build.sh dist with a certificate: the 64-bit file is signed
-    before the 32-bit one carries it, then the 32-bit one is signed."""
-    env = dict(os.environ, SIGN_PFX=str(signer.pfx), SIGN_PASSWORD=signer.PASSWORD)
-    subprocess.run([str(ROOT / "scripts/build.sh"), "dist"], env=env, check=True,
-                   capture_output=True)
-    dist = ROOT / "build/dist"
-    for exe in ("setup.exe", "setup64.exe"):
-        out = signer.verify(dist / exe)
-        assert "Number of verified signatures: 2" in out.stdout + out.stderr, exe
-    carried = resource(pefile.PE(str(dist / "setup.exe")), pefile.RESOURCE_TYPE["RT_RCDATA"], 201)
-    assert carried == (dist / "setup64.exe").read_bytes()
-    sums = dict(reversed(line.split()) for line in (dist / "SHA256SUMS").read_text().splitlines())
-    assert sums == {name: hashlib.sha256((dist / name).read_bytes()).hexdigest()
-                    for name in ("setup.exe", "setup64.exe")}
-
-
 def test_wrong_password_is_refused(any_build, signer, tmp_path):
     copy = tmp_path / "setup.exe"
     shutil.copy(any_build.exe, copy)
@@ -62,3 +45,22 @@ def test_signed_copy_runs(case, signer):
     run = case.run()
     assert (run.code, run.boxes) == (0, [success("vesk1.inf")])
     assert (case.machine.company / "vesk1.sys").read_bytes() == (case.dir / "vesk1.sys").read_bytes()
+
+
+def test_dist_folder_holds_every_file_signed(signer):
+    """build.sh dist with a certificate: the native files are signed before the
+    32-bit one carries them, then it is signed; SHA256SUMS names exactly them."""
+    env = dict(os.environ, SIGN_PFX=str(signer.pfx), SIGN_PASSWORD=signer.PASSWORD)
+    done = subprocess.run([str(ROOT / "scripts/build.sh"), "dist"], env=env,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    dist = ROOT / "build/dist"
+    names = ["setup.exe", "setup64.exe", "setuparm64.exe"]
+    assert sorted(p.name for p in dist.iterdir()) == sorted(names + ["SHA256SUMS"])
+    sums = [line.split() for line in (dist / "SHA256SUMS").read_text().splitlines()]
+    assert sums == [[hashlib.sha256((dist / n).read_bytes()).hexdigest(), n] for n in names]
+    for name in names:
+        assert "Number of verified signatures: 2" in signer.verify(dist / name).stdout, name
+    pe = pefile.PE(str(dist / "setup.exe"))
+    for ident, twin in ((201, "setup64.exe"), (202, "setuparm64.exe")):
+        assert resource(pe, pefile.RESOURCE_TYPE["RT_RCDATA"], ident) == (dist / twin).read_bytes()

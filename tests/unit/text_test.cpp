@@ -1,7 +1,11 @@
 // Narrow strings, double-byte characters and the command line.
 #include <gtest/gtest.h>
 
+#include <stdarg.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "platform/sim/sim_machine.h"
 #include "setup/path_string.h"
@@ -98,6 +102,62 @@ TEST_F(TextTest, FormatFillsTheOneDirective) {
   EXPECT_STREQ(out.c_str(), "no directive");
   FormatText(out, "%s.", std::string(5000, 'n').c_str());
   EXPECT_EQ(out.Length(), 5001u);
+}
+
+// FormatList into `size` bytes of a buffer guarded past its end.
+std::string Formatted(size_t size, const char* format, ...) {
+  char buffer[64];
+  memset(buffer, '#', sizeof(buffer));
+  va_list arguments;
+  va_start(arguments, format);
+  int length = FormatList(buffer, size, format, arguments);
+  va_end(arguments);
+  for (size_t i = size; i < sizeof(buffer); ++i)
+    if (buffer[i] != '#') ADD_FAILURE() << "\"" << format << "\" wrote byte " << i << " of " << size;
+  if (size == 0) return length == 0 ? "(nothing)" : "(a length)";
+  if (length < 0 || static_cast<size_t>(length) != strnlen(buffer, size))
+    ADD_FAILURE() << "\"" << format << "\" returned " << length;
+  return std::string(buffer, strnlen(buffer, size));
+}
+
+TEST_F(TextTest, FormatListConvertsWithinTheBuffer) {
+  struct Case {
+    std::string got;
+    const char* expected;
+  } cases[] = {
+      {Formatted(64, "%s\\%s.inf", "C:\\x", "vesk"), "C:\\x\\vesk.inf"},
+      {Formatted(64, "[%.3s][%.0s][%.9s]", "abcdef", "abc", "ab"), "[abc][][ab]"},
+      {Formatted(64, "%.260s", static_cast<const char*>(nullptr)), "(null)"},
+      {Formatted(64, "%5s|%2s", "ab", "abc"), "   ab|abc"},
+      {Formatted(64, "%d %d %d", 0, -7, 2147483647), "0 -7 2147483647"},
+      {Formatted(64, "%d", -2147483647 - 1), "-2147483648"},
+      {Formatted(64, "%u %u", 0u, 4294967295u), "0 4294967295"},
+      {Formatted(64, "%04u-%02u-%02u %02u", 2026u, 3u, 12u, 123u), "2026-03-12 123"},
+      {Formatted(64, "0x%08X 0x%X", 5u, 0xFFFFFFFFu), "0x00000005 0xFFFFFFFF"},
+      {Formatted(64, "%5d|%05d|%03d", -42, -42, -1234), "  -42|-0042|-1234"},
+      {Formatted(64, "100%% %q%"), "100% q"},
+      // Cut where the buffer is full, terminated, and never past it.
+      {Formatted(6, "%s", "abcde"), "abcde"},
+      {Formatted(6, "%s", "abcdef"), "abcde"},
+      {Formatted(6, "ab%u", 12345u), "ab123"},
+      {Formatted(6, "%08X", 0xABu), "00000"},
+      {Formatted(6, "%s%s", "abc", "def"), "abcde"},
+      {Formatted(4, "%10s", "x"), "   "},
+      {Formatted(1, "%s", "abc"), ""},
+      {Formatted(0, "%s", "abc"), "(nothing)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TEST_F(TextTest, FormatIntoFillsAtMostItsBufferSize) {
+  std::vector<char> buffer(kFormatSize + 16, '#');
+  std::string exact(kFormatSize - 1, 'x');
+  EXPECT_EQ(FormatInto(buffer.data(), "%s", exact.c_str()), static_cast<int>(kFormatSize - 1));
+  EXPECT_EQ(std::string(buffer.data()), exact);
+  std::string over(kFormatSize + 8, 'y');
+  EXPECT_EQ(FormatInto(buffer.data(), "%s%s", "z", over.c_str()), static_cast<int>(kFormatSize - 1));
+  EXPECT_EQ(buffer[kFormatSize - 1], '\0');
+  EXPECT_EQ(buffer[kFormatSize], '#');
 }
 
 TEST_F(TextTest, BoundedCopyKeepsFieldsTerminatedAndCharactersWhole) {

@@ -10,8 +10,11 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
+
+import arm64
 
 ROOT = Path(__file__).resolve().parents[2]
 WINE32 = "/usr/lib/wine/wine"
@@ -21,19 +24,25 @@ WINE64 = "/usr/lib/wine/wine64"
 @dataclass(frozen=True)
 class Build:
     """One setup.exe and what runs it."""
-    name: str          # "x86" or "x64"
+    name: str          # "x86", "x64" or "arm64"
     exe: Path
     loader: str        # the Wine loader of that architecture
     winearch: str
     compiler: str      # the cross compiler, for test libraries of the same architecture
     bits: int
+    label: str         # what the setup log's header calls the file
+    server: str = "wineserver"
 
 
 BUILDS = {
     "x86": Build("x86", ROOT / "build/target/setup.exe", WINE32, "win32",
-                 "i686-w64-mingw32-g++-win32", 32),
+                 "i686-w64-mingw32-g++-win32", 32, "32-bit"),
     "x64": Build("x64", ROOT / "build/target64/setup.exe", WINE64, "win64",
-                 "x86_64-w64-mingw32-g++-win32", 64),
+                 "x86_64-w64-mingw32-g++-win32", 64, "64-bit"),
+    # ARM64 Wine under qemu-user-static (tests/wine/arm64.py); no test library
+    # is built for it.
+    "arm64": Build("arm64", ROOT / "build/target-arm64/setup.exe", str(arm64.LOADER), "win64",
+                   None, 64, "ARM64", str(arm64.SERVER)),
 }
 
 
@@ -137,6 +146,10 @@ class Machine:
         self.elsewhere.mkdir()
         self.elsewhere.chmod(0o777)
         self.server("-p")
+        if build.name == "arm64":
+            # Wine's own background programs start with the first program,
+            # untraced: with the relay trace on they spin for minutes under qemu.
+            self.wine("cmd", "/c", "exit")
 
     # -- processes
     def command(self, args, env):
@@ -144,7 +157,8 @@ class Machine:
         if self.user:
             args = ["runuser", "-u", self.user, "--", "env",
                     *[f"{k}={env[k]}" for k in ("HOME", "WINEPREFIX", "WINEARCH", "WINELOADER",
-                                                "WINEDEBUG", "WINEDLLOVERRIDES") if k in env],
+                                                "WINEDEBUG", "WINEDLLOVERRIDES", "WINESERVER",
+                                                "QEMU_LD_PREFIX") if k in env],
                     *args]
         if self.one_cpu:
             args = ["unshare", "-m", "sh", "-c", f'mount --bind "{self.one_cpu}" '
@@ -157,7 +171,7 @@ class Machine:
                     timeout)
 
     def server(self, *args):
-        return call(self.command(["wineserver", *args], self.env), self.env)
+        return call(self.command([self.build.server, *args], self.env), self.env)
 
     def start(self, program, *args, overrides=None):
         """Starts `program` with its relay trace, from a folder other than its
@@ -168,7 +182,8 @@ class Machine:
         if overrides:
             env["WINEDLLOVERRIDES"] = f"{env['WINEDLLOVERRIDES']};{overrides}"
         handle = open(log, "wb")
-        process = subprocess.Popen(self.command([self.build.loader, str(program), *args], env),
+        process = subprocess.Popen(self.command([self.build.loader, self.path_of(program), *args],
+                                                env),
                                    env=env, cwd=self.elsewhere, stdout=subprocess.DEVNULL,
                                    stderr=handle)
         return process, handle, log
@@ -181,6 +196,15 @@ class Machine:
         finally:
             handle.close()
         return Run.parse(code, log.read_bytes().decode("latin-1"))
+
+    def path_of(self, program):
+        """How the program is named to Wine: its Unix path, or for ARM64 Wine
+        its path on drive Z:. Under qemu with QEMU_LD_PREFIX, "/" is the ARM64
+        tree's root, so Wine finds no drive for a Unix path and the program
+        would run from a "\\\\?\\unix" path, which no Windows gives a program."""
+        if self.build.name != "arm64":
+            return str(program)
+        return "Z:" + str(Path(program).resolve()).replace("/", "\\")
 
     def run(self, program, *args, **kwargs):
         return self.finish(self.start(program, *args, **kwargs))
@@ -244,12 +268,18 @@ def call(args, env, check=False, cwd=None, timeout=120):
 
 
 def wine_environment(build, prefix):
-    return {"WINEPREFIX": str(prefix), "WINEARCH": build.winearch, "WINELOADER": build.loader,
-            "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono/Gecko prompts
+    env = {"WINEPREFIX": str(prefix), "WINEARCH": build.winearch, "WINELOADER": build.loader,
+           "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono/Gecko prompts
+    if build.name == "arm64":
+        env.update(arm64.environment())
+        # It would outlive the prefix's set-up under qemu, and the server with it.
+        env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
+    return env
 
 
 def make_template(build, where):
     """A fresh prefix for `build` with the relay trace set up; the machines copy it."""
+    started = time.monotonic()
     prefix = Path(where) / f"template-{build.name}"
     env = dict(os.environ, **wine_environment(build, prefix))
     env.pop("DISPLAY", None)
@@ -259,11 +289,13 @@ def make_template(build, where):
     call([build.loader, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
           "/d", RELAY, "/f"], env, check=True)
     # Written back to the registry files only when the server ends.
-    call(["wineserver", "-k"], env)
-    call(["wineserver", "-w"], env)
+    call([build.server, "-k"], env)
+    call([build.server, "-w"], env)
     if not (prefix / "system.reg").is_file():
         raise RuntimeError(f"wineboot made no prefix for the {build.name} build "
                            f"(exit {booted.returncode})")
+    if build.name == "arm64":
+        arm64.costs["prefix"] = time.monotonic() - started
     return prefix
 
 

@@ -2,6 +2,8 @@
 leaves, a second run appending, and a log in the way changing nothing."""
 import re
 
+import pytest
+
 from expect import copy_fail
 from machine import sample_package
 
@@ -16,6 +18,7 @@ def lines(data):
     return text[:-2].split("\r\n")
 
 
+@pytest.mark.arm64
 def test_package_route_unattended(case):
     m = case.machine
     case.program = case.program.rename(case.dir / "ssetup.exe")
@@ -27,8 +30,8 @@ def test_package_route_unattended(case):
     assert (run.code, run.boxes) == (0, [])
     first = log_of(m)
     record = lines(first)
-    assert record[0].startswith("==== ") and record[0].endswith('ssetup.exe 1.0.0.0 (%d-bit), '
-                                                                 'command line: "-S"' % m.build.bits)
+    assert record[0].startswith("==== ") and record[0].endswith(
+        f'ssetup.exe 1.0.0.0 ({m.build.label}), command line: "-S"'), record[0]
     company = "C:\\windows\\Application Data\\Velmoran\\"
     staged = [l for l in record if l.startswith(f"register {company}vesk1.inf as ")]
     assert len(staged) == 1 and staged[0].endswith(": ok"), record
