@@ -269,13 +269,16 @@ BOOL CSimMachine::GetTokenInformation(HANDLE token, int infoClass, void* info, D
   Record("GetTokenInformation(" + Number(infoClass) + ")");
   if (!m_processHandles.count(reinterpret_cast<uintptr_t>(token))) return Fail(ERROR_INVALID_HANDLE);
   if (infoClass != TokenUser) return Fail(ERROR_INVALID_PARAMETER);
-  DWORD header = 2 * sizeof(void*);
+  struct TokenUserHeader {  // TOKEN_USER: SID_AND_ATTRIBUTES
+    void* sid;
+    DWORD attributes;
+  };
+  DWORD header = sizeof(TokenUserHeader);
   *needed = header + static_cast<DWORD>(m_strUserSid.size());
   if (*needed > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
   char* bytes = static_cast<char*>(info);
   memcpy(bytes + header, m_strUserSid.data(), m_strUserSid.size());
-  void* sid = bytes + header;
-  memcpy(bytes, &sid, sizeof(sid));
-  memset(bytes + sizeof(void*), 0, sizeof(void*));
+  TokenUserHeader user = {bytes + header, 0};
+  memcpy(bytes, &user, sizeof(user));
   return TRUE;
 }
