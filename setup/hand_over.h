@@ -32,7 +32,7 @@ extern USHORT g_nNativeMachine;
 bool RunsEmulated();
 
 // Why a 32-bit file under WOW64 does its own run; empty everywhere else.
-const int kHandOverFailureSize = MAX_PATH + 96;
+const int kHandOverFailureSize = 1024;  // what FormatInto may write
 extern char g_szHandOverFailure[kHandOverFailureSize];
 
 #endif  // SETUP_HAND_OVER_H

@@ -12,7 +12,7 @@ SetupTally g_setupTally;
 
 namespace {
 
-// A line as wvsprintfA makes it, at most 1023 characters, then CR LF.
+// A line of at most 1023 characters, then CR LF.
 const int kLineSize = 1024 + 2;
 const DWORD kRotateAbove = 1024 * 1024;
 
@@ -209,7 +209,7 @@ void LogLine(const char* format, ...) {
 
 void LogResult(bool ok, DWORD error, const char* format, ...) {
   if (!g_hLog) return;
-  char outcome[600];
+  char outcome[1024];  // what FormatInto may write
   Outcome(outcome, ok, error);
   va_list arguments;
   va_start(arguments, format);
@@ -221,7 +221,7 @@ void CloseSetupLog(int exitCode) {
   if (!g_hLog) return;
   const SetupTally& t = g_setupTally;
   // As Windows sees the code: -1 is 0xFFFFFFFF.
-  char code[24];
+  char code[1024];  // what FormatInto may write
   FormatInto(code, exitCode == -1 ? "-1 (0xFFFFFFFF)" : "%d", exitCode);
   LogLine("result: exit code %s; packages: %d found, %d registered, %d already present, "
           "%d failed; services: %d installed, %d removed, %d failed",

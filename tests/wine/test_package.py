@@ -1,6 +1,7 @@
 """The package route of the real setup.exe under Wine (Windows 98 to 11)."""
 import subprocess
 
+import pefile
 import pytest
 
 from expect import INIT_FAIL, copy_fail, success
@@ -171,8 +172,12 @@ def without_default_dll_directories(program):
     """The program as on a Windows whose kernel32 lacks SetDefaultDllDirectories
     (XP, 2000, Vista and 7 without KB2533623): the name it looks up is changed."""
     data = program.read_bytes()
-    assert data.count(b"SetDefaultDllDirectories\0") == 1
-    program.write_bytes(data.replace(b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectoriez\0"))
+    # Its own name only: the 32-bit file carries the native files, which
+    # look it up too.
+    code = pefile.PE(data=data).sections[0]
+    at = data.find(b"SetDefaultDllDirectories\0")
+    assert code.PointerToRawData <= at < code.PointerToRawData + code.SizeOfRawData
+    program.write_bytes(data[:at] + b"SetDefaultDllDirectoriez\0" + data[at + 25:])
 
 
 # (library planted beside the program, Windows version, kernel32 without SetDefaultDllDirectories)
