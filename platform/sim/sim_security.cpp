@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 using sim::Number;
 using sim::Text;
 
@@ -49,6 +51,29 @@ std::string WindowsFolderDacl(DWORD major) {
                                 2271478464u}))});
 }
 
+// One entry of a DACL, as its bytes say.
+struct Entry {
+  BYTE type;
+  BYTE flags;
+  DWORD mask;
+  std::string sid;
+  std::string bytes;  // the whole entry
+};
+
+std::vector<Entry> EntriesOf(const std::string& dacl) {
+  std::vector<Entry> entries;
+  const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
+  for (size_t at = 8, n = 0; dacl.size() >= 8 && n < GetWord(acl + 4); ++n) {
+    const unsigned char* ace = acl + at;
+    size_t size = GetWord(ace + 2);
+    entries.push_back({ace[0], ace[1], GetLong(ace + 4),
+                       std::string(reinterpret_cast<const char*>(ace + 8), size - 8),
+                       dacl.substr(at, size)});
+    at += size;
+  }
+  return entries;
+}
+
 }  // namespace
 
 std::string sim::DaclOf(const void* descriptor, bool* present) {
@@ -76,16 +101,12 @@ std::pair<std::string, int> CSimMachine::InheritableOf(const std::string& folder
   bool present = true;
   EffectiveSecurity(folder, &owner, &dacl, &present);
   std::pair<std::string, int> aces;
-  const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
-  for (size_t at = 8, n = 0; present && dacl.size() >= 8 && n < GetWord(acl + 4); ++n) {
-    size_t size = GetWord(acl + at + 2);
-    if (acl[at + 1] & kObjectAndContainer) {
-      std::string ace = dacl.substr(at, size);
-      ace[1] = static_cast<char>((ace[1] & ~kInheritOnly) | 0x10);  // INHERITED_ACE
-      aces.first += ace;
-      ++aces.second;
-    }
-    at += size;
+  for (const Entry& entry : present ? EntriesOf(dacl) : std::vector<Entry>()) {
+    if (!(entry.flags & kObjectAndContainer)) continue;
+    std::string ace = entry.bytes;
+    ace[1] = static_cast<char>((ace[1] & ~kInheritOnly) | 0x10);  // INHERITED_ACE
+    aces.first += ace;
+    ++aces.second;
   }
   return aces;
 }
@@ -169,17 +190,12 @@ DWORD CSimMachine::AdministratorAccess(const std::string& dacl, bool present) {
   const std::string token[] = {Administrators(), Sid({0}, 1), Sid({32, 545}), Sid({11})};
   // In order: what an entry denies is not granted by a later one.
   DWORD granted = 0, denied = 0;
-  const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
-  for (size_t at = 8, n = 0; dacl.size() >= 8 && n < GetWord(acl + 4); ++n) {
-    const unsigned char* ace = acl + at;
-    size_t size = GetWord(ace + 2);
-    std::string sid(reinterpret_cast<const char*>(ace + 8), size - 8);
-    at += size;
-    if ((ace[0] != kAllowed && ace[0] != 1) || (ace[1] & kInheritOnly)) continue;
-    DWORD mask = GetLong(ace + 4) & 0x10000000 ? 0xFFFFFFFFu : GetLong(ace + 4);
+  for (const Entry& entry : EntriesOf(dacl)) {
+    if ((entry.type != kAllowed && entry.type != 1) || (entry.flags & kInheritOnly)) continue;
+    DWORD mask = entry.mask & 0x10000000 ? 0xFFFFFFFFu : entry.mask;
     for (const std::string& group : token) {
-      if (sid != group) continue;
-      if (ace[0] == kAllowed) granted |= mask & ~denied;
+      if (entry.sid != group) continue;
+      if (entry.type == kAllowed) granted |= mask & ~denied;
       else denied |= mask & ~granted;
     }
   }
@@ -192,16 +208,11 @@ bool CSimMachine::IsSealed(const std::string& path) const {
   EffectiveSecurity(Resolve(path), &owner, &dacl, &present);
   if ((owner != Administrators() && owner != System() && owner != m_strUserSid) || !present)
     return false;
-  const unsigned char* acl = reinterpret_cast<const unsigned char*>(dacl.data());
   const DWORD kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |
                               0x40000000;
-  for (size_t at = 8, n = 0; n < GetWord(acl + 4); ++n) {
-    const unsigned char* ace = acl + at;
-    size_t size = GetWord(ace + 2);
-    std::string sid(reinterpret_cast<const char*>(ace + 8), size - 8);
-    at += size;
-    if (ace[0] == kAllowed && !(ace[1] & kInheritOnly) && (GetLong(ace + 4) & kChangeRights) &&
-        sid != Administrators() && sid != System())
+  for (const Entry& entry : EntriesOf(dacl)) {
+    if (entry.type == kAllowed && !(entry.flags & kInheritOnly) && (entry.mask & kChangeRights) &&
+        entry.sid != Administrators() && entry.sid != System())
       return false;
   }
   return true;

@@ -32,15 +32,6 @@ ServiceEntries g_services;
 // Set at entry when the library search was cut to the system folder.
 bool g_bSystemFolderOnly;
 
-void BindServiceEntries() {
-  // advapi32 is loaded already (the registry calls are imported from it): take
-  // that one rather than search for the library again.
-  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-  FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
-  for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
-    slots[i] = advapi ? ::GetProcAddress(advapi, kServiceEntryNames[i]) : nullptr;
-}
-
 // The value a missing entry answers with, as Windows' own stubs do.
 template <typename T>
 T NotImplemented(T failure) {
@@ -48,16 +39,42 @@ T NotImplemented(T failure) {
   return failure;
 }
 
-// kernel32's entries that Windows 95 and NT 4.0 lack, looked up on first use.
-FARPROC KernelEntry(const char* name) {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  return kernel ? ::GetProcAddress(kernel, name) : nullptr;
+// An entry of a library the process has loaded already (kernel32, advapi32,
+// ntdll, or the setup library by its full path or, on 9x, by name): looked
+// up when called, since Windows 95 and NT 4.0 lack many. GetModuleHandleA
+// loads nothing.
+FARPROC LoadedEntry(const char* library, const char* name) {
+  HMODULE module = ::GetModuleHandleA(library);
+  return module ? ::GetProcAddress(module, name) : nullptr;
 }
 
 // Through void(*)(): the generic entry type becomes the real signature.
 template <typename T>
 T EntryAs(FARPROC entry) {
   return reinterpret_cast<T>(reinterpret_cast<void (*)()>(entry));
+}
+
+// Each library's name stands once in the file (on x86 every reference to it
+// takes a relocation).
+FARPROC KernelEntry(const char* name) { return LoadedEntry("kernel32.dll", name); }
+FARPROC AdvapiEntry(const char* name) { return LoadedEntry("advapi32.dll", name); }
+FARPROC SetupEntry(const char* name) { return LoadedEntry("setupapi.dll", name); }
+
+// Calls `found` with `arguments`; where the entry is missing, answers
+// `failure` with ERROR_CALL_NOT_IMPLEMENTED, as Windows' own stubs do.
+template <typename Result, typename... Arguments>
+Result CallEntry(FARPROC found, Result failure, Arguments... arguments) {
+  auto entry = EntryAs<Result(WINAPI*)(Arguments...)>(found);
+  if (!entry) return NotImplemented<Result>(failure);
+  return entry(arguments...);
+}
+
+void BindServiceEntries() {
+  // advapi32 is loaded already (the registry calls are imported from it): take
+  // that one rather than search for the library again.
+  FARPROC* slots = reinterpret_cast<FARPROC*>(&g_services);
+  for (unsigned i = 0; i < sizeof(kServiceEntryNames) / sizeof(kServiceEntryNames[0]); ++i)
+    slots[i] = AdvapiEntry(kServiceEntryNames[i]);
 }
 
 // Some Windows versions leave a truncated path unterminated.
@@ -79,9 +96,8 @@ UINT TerminateFolder(LPSTR buffer, UINT size, UINT length) {
 // time, answers mended, the service manager bound on first use.
 
 LONG PlatformLayer::RtlGetVersion(RTL_OSVERSIONINFOW* info) {
-  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  auto entry = EntryAs<LONG(WINAPI*)(RTL_OSVERSIONINFOW*)>(
-      ntdll ? ::GetProcAddress(ntdll, "RtlGetVersion") : nullptr);
+  auto entry =
+      EntryAs<LONG(WINAPI*)(RTL_OSVERSIONINFOW*)>(LoadedEntry("ntdll.dll", "RtlGetVersion"));
   return entry ? entry(info) : static_cast<LONG>(0xC000007A);  // STATUS_PROCEDURE_NOT_FOUND
 }
 UINT PlatformLayer::GetWindowsDirectoryA(LPSTR buffer, UINT size) {
@@ -104,15 +120,12 @@ HMODULE PlatformLayer::LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   return ::LoadLibraryExA(name, file, flags);
 }
 BOOL PlatformLayer::IsWow64Process(HANDLE process, PBOOL wow64) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, PBOOL)>(KernelEntry("IsWow64Process"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(process, wow64);
+  return CallEntry<BOOL>(KernelEntry("IsWow64Process"), FALSE, process, wow64);
 }
 BOOL PlatformLayer::IsWow64Process2(HANDLE process, USHORT* processMachine,
                                     USHORT* nativeMachine) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>(KernelEntry("IsWow64Process2"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(process, processMachine, nativeMachine);
+  return CallEntry<BOOL>(KernelEntry("IsWow64Process2"), FALSE,
+                         process, processMachine, nativeMachine);
 }
 void PlatformLayer::GetNativeSystemInfo(SYSTEM_INFO* info) {
   auto entry = EntryAs<void(WINAPI*)(SYSTEM_INFO*)>(KernelEntry("GetNativeSystemInfo"));
@@ -120,75 +133,44 @@ void PlatformLayer::GetNativeSystemInfo(SYSTEM_INFO* info) {
   info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
 }
 HANDLE PlatformLayer::CreateJobObjectA(SECURITY_ATTRIBUTES* security, LPCSTR name) {
-  auto entry = EntryAs<HANDLE(WINAPI*)(SECURITY_ATTRIBUTES*, LPCSTR)>(KernelEntry("CreateJobObjectA"));
-  if (!entry) return NotImplemented<HANDLE>(nullptr);
-  return entry(security, name);
+  return CallEntry<HANDLE>(KernelEntry("CreateJobObjectA"), nullptr, security, name);
 }
 BOOL PlatformLayer::SetInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD)>(
-      KernelEntry("SetInformationJobObject"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(job, infoClass, info, size);
+  return CallEntry<BOOL>(KernelEntry("SetInformationJobObject"), FALSE, job, infoClass, info, size);
 }
 BOOL PlatformLayer::AssignProcessToJobObject(HANDLE job, HANDLE process) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, HANDLE)>(KernelEntry("AssignProcessToJobObject"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(job, process);
+  return CallEntry<BOOL>(KernelEntry("AssignProcessToJobObject"), FALSE, job, process);
 }
 BOOL PlatformLayer::QueryInformationJobObject(HANDLE job, int infoClass, void* info, DWORD size,
                                               LPDWORD returned) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD, LPDWORD)>(
-      KernelEntry("QueryInformationJobObject"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(job, infoClass, info, size, returned);
-}
-// advapi32's, looked up: Windows 95's may not have them.
-static FARPROC AdvapiEntry(const char* name) {
-  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-  return advapi ? ::GetProcAddress(advapi, name) : nullptr;
+  return CallEntry<BOOL>(KernelEntry("QueryInformationJobObject"), FALSE,
+                         job, infoClass, info, size, returned);
 }
 BOOL PlatformLayer::GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor,
                                      DWORD size, LPDWORD needed) {
-  auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*, DWORD, LPDWORD)>(
-      AdvapiEntry("GetFileSecurityA"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(path, information, descriptor, size, needed);
+  return CallEntry<BOOL>(AdvapiEntry("GetFileSecurityA"), FALSE,
+                         path, information, descriptor, size, needed);
 }
 BOOL PlatformLayer::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*)>(AdvapiEntry("OpenProcessToken"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(process, access, token);
+  return CallEntry<BOOL>(AdvapiEntry("OpenProcessToken"), FALSE, process, access, token);
 }
 BOOL PlatformLayer::GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD size,
                                         LPDWORD needed) {
-  auto entry = EntryAs<BOOL(WINAPI*)(HANDLE, int, void*, DWORD, LPDWORD)>(
-      AdvapiEntry("GetTokenInformation"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(token, infoClass, info, size, needed);
+  return CallEntry<BOOL>(AdvapiEntry("GetTokenInformation"), FALSE,
+                         token, infoClass, info, size, needed);
 }
 BOOL PlatformLayer::SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) {
-  auto entry = EntryAs<BOOL(WINAPI*)(LPCSTR, DWORD, void*)>(AdvapiEntry("SetFileSecurityA"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(path, information, descriptor);
-}
-// From the setup library the process loaded already, by its full path or
-// (Windows 9x) by name: GetModuleHandleA loads nothing.
-static FARPROC SetupEntry(const char* name) {
-  HMODULE setupapi = ::GetModuleHandleA("setupapi.dll");
-  return setupapi ? ::GetProcAddress(setupapi, name) : nullptr;
+  return CallEntry<BOOL>(AdvapiEntry("SetFileSecurityA"), FALSE, path, information, descriptor);
 }
 HINF PlatformLayer::SetupOpenInfFileA(LPCSTR fileName, LPCSTR infClass, DWORD infStyle,
                                       UINT* errorLine) {
-  auto entry = EntryAs<HINF(WINAPI*)(LPCSTR, LPCSTR, DWORD, UINT*)>(SetupEntry("SetupOpenInfFileA"));
-  if (!entry) return NotImplemented<HINF>(INVALID_HANDLE_VALUE);
-  return entry(fileName, infClass, infStyle, errorLine);
+  return CallEntry<HINF>(SetupEntry("SetupOpenInfFileA"), INVALID_HANDLE_VALUE,
+                         fileName, infClass, infStyle, errorLine);
 }
 BOOL PlatformLayer::SetupGetLineTextA(void* context, HINF inf, LPCSTR section, LPCSTR key,
                                       LPSTR buffer, DWORD size, LPDWORD requiredSize) {
-  auto entry = EntryAs<BOOL(WINAPI*)(void*, HINF, LPCSTR, LPCSTR, LPSTR, DWORD, LPDWORD)>(
-      SetupEntry("SetupGetLineTextA"));
-  if (!entry) return NotImplemented<BOOL>(FALSE);
-  return entry(context, inf, section, key, buffer, size, requiredSize);
+  return CallEntry<BOOL>(SetupEntry("SetupGetLineTextA"), FALSE,
+                         context, inf, section, key, buffer, size, requiredSize);
 }
 void PlatformLayer::SetupCloseInfFile(HINF inf) {
   auto entry = EntryAs<void(WINAPI*)(HINF)>(SetupEntry("SetupCloseInfFile"));
