@@ -7,7 +7,8 @@ add_library(simplatform STATIC
   platform/sim/sim_mutexes.cpp
   platform/sim/sim_processes.cpp
   platform/sim/sim_security.cpp
-  platform/sim/sim_setupapi.cpp)
+  platform/sim/sim_setupapi.cpp
+  platform/sim/sim_devices.cpp)
 target_include_directories(simplatform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(simplatform PRIVATE -Wall -Wextra)
 # The logic calls GetPlatform(), which the simulated machine defines.

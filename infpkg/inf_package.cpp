@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include "devices/device_install.h"
+#include "infpkg/inf_facts.h"
+#include "infpkg/package_record.h"
 #include "platform/platform_layer.h"
 #include "setup/hand_over.h"
 #include "setup/installed_file.h"
@@ -32,86 +35,26 @@ void CopyPackageFile(const char* file, const char* folder, const char* subfolder
   if (!CopyOverwriting(file, destination)) ShowCopyFailure(file);
 }
 
-// The catalogs an INF can name in [Version]; the setup API checks the one
-// decorated for the machine's native architecture, else ".NT" on the NT
-// family, else the plain one.
-const char* const kCatalogEntries[] = {"CatalogFile",         "CatalogFile.NT",
-                                       "CatalogFile.NTx86",   "CatalogFile.NTamd64",
-                                       "CatalogFile.NTarm64", "CatalogFile.NTia64"};
-const int kCatalogEntryCount = sizeof(kCatalogEntries) / sizeof(kCatalogEntries[0]);
-
-int NativeCatalogEntry() {
-  if (g_bWow64) return g_nNativeMachine == IMAGE_FILE_MACHINE_ARM64 ? 4 : 3;
-  switch (g_wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64: return 3;
-    case PROCESSOR_ARCHITECTURE_ARM64: return 4;
-    case PROCESSOR_ARCHITECTURE_IA64: return 5;
-    default: return 2;
-  }
-}
-
-// CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (also with a superscript 1, 2 or
-// 3: 0xB9, 0xB2, 0xB3 in code page 1252), CONIN$ and CONOUT$ name devices in
-// every folder, in any case, with any extension and blanks before it
-// ("Naming Files, Paths, and Namespaces"). Reading COM1 can wait for ever,
-// with the lock held. (In other code pages those three bytes are other
-// characters; refusing them there too costs nothing.)
-bool IsDeviceName(const char* name) {
-  char base[8];
-  size_t length = 0;
-  for (; name[length] && name[length] != '.'; ++length)
-    if (length < sizeof(base)) base[length] = name[length];
-  while (length && name[length - 1] == ' ') --length;
-  if (length < 3 || length >= sizeof(base)) return false;
-  base[length] = '\0';
-  const char* devices = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
-  if (length == 4) {
-    unsigned char digit = static_cast<unsigned char>(base[3]);
-    if (!((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3))
-      return false;
-    base[3] = '\0';
-    devices = "COM\0LPT\0";
-  }
-  for (; *devices; devices += strlen(devices) + 1)
-    if (MatchesPattern(base, devices)) return true;
-  return false;
-}
-
 // A signed package's catalog goes where its INF goes: the setup API takes it
-// from the folder of the INF it is given, the company folder. Read with the
-// setup API's own INF reader (quotes, comments, %strings%, Unicode INFs).
-void CopyCatalogs(const char* infFile) {
-  char inf[kPathBuffer];
-  FormatInto(inf, "%s\\%s", g_strModuleDir.c_str(), infFile);
-  HINF handle = GetPlatform().SetupOpenInfFileA(inf, nullptr, INF_STYLE_WIN4, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return;
-  char names[kCatalogEntryCount][MAX_PATH];
-  bool named[kCatalogEntryCount];
+// from the folder of the INF it is given, the company folder.
+void CopyCatalogs(const InfFacts& facts) {
+  int applies = AppliedCatalogEntry(facts);
   for (int i = 0; i < kCatalogEntryCount; ++i) {
-    bool read = GetPlatform().SetupGetLineTextA(nullptr, handle, "Version", kCatalogEntries[i],
-                                                names[i], MAX_PATH, nullptr) != FALSE;
     // Too long to be a name beside the INF: reported by its entry.
-    if (!read && GetPlatform().GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-      ShowCopyFailure(kCatalogEntries[i]);
-    named[i] = read && names[i][0];
-  }
-  GetPlatform().SetupCloseInfFile(handle);
-  bool nt = !g_osVersion.IsWin9x();
-  int applies = nt && named[NativeCatalogEntry()] ? NativeCatalogEntry() : nt && named[1] ? 1 : 0;
-  for (int i = 0; i < kCatalogEntryCount; ++i) {
+    if (facts.catalogTooLong[i]) ShowCopyFailure(kCatalogEntries[i]);
+    const char* name = facts.catalogs[i];
     bool again = false;
-    for (int j = 0; j < i; ++j) again |= named[j] && strncmp(names[j], names[i], MAX_PATH) == 0;
-    if (!named[i] || again) continue;
+    for (int j = 0; j < i; ++j) again |= strncmp(facts.catalogs[j], name, MAX_PATH) == 0;
+    if (!*name || again) continue;
     // Only a file beside the INF: "..\\x.cat", "C:\\x.cat" or a device is none.
-    if (ContainsText(names[i], "\\") || ContainsText(names[i], "/") ||
-        ContainsText(names[i], ":") || IsDeviceName(names[i])) {
-      ShowCopyFailure(names[i]);
+    if (!IsCatalogName(name)) {
+      ShowCopyFailure(name);
       continue;
     }
     // Another platform's catalog that is not there is none of this one's business.
-    bool here = GetPlatform().GetFileAttributesA(names[i]) != INVALID_FILE_ATTRIBUTES;
+    bool here = GetPlatform().GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
     if (!here && i != applies) continue;
-    CopyPackageFile(names[i], g_strAppDataDir.c_str());
+    CopyPackageFile(name, g_strAppDataDir.c_str());
   }
 }
 
@@ -122,6 +65,11 @@ int InstallInfPackage(const char* name) {
   char infFile[kPathBuffer];
   FormatInto(sysFile, "%s.sys", name);
   FormatInto(infFile, "%s.inf", name);
+  // One open of the INF for all the setup reads from it.
+  char source[kPathBuffer];
+  FormatInto(source, "%s\\%s", g_strModuleDir.c_str(), infFile);
+  InfFacts facts;
+  bool read = ReadInfFacts(source, !g_bPreinstallOnly, &facts);
   const char* company = g_strAppDataDir.c_str();
   CopyPackageFile(sysFile, company);
   if (g_osVersion.IsWin9x()) {
@@ -129,7 +77,7 @@ int InstallInfPackage(const char* name) {
     CopyPackageFile(infFile, g_strWindowsDir.c_str(), "\\Inf");
   }
   CopyPackageFile(infFile, company);
-  CopyCatalogs(infFile);
+  if (read) CopyCatalogs(facts);
   char companyInf[kPathBuffer];
   FormatInto(companyInf, "%s\\%s", company, infFile);
 
@@ -144,25 +92,31 @@ int InstallInfPackage(const char* name) {
       published, sizeof(published), nullptr, &publishedName);
   DWORD error = GetPlatform().GetLastError();
   published[MAX_PATH - 1] = '\0';
-  if (!registered && error == ERROR_FILE_EXISTS) {
+  bool present = !registered && error == ERROR_FILE_EXISTS;
+  if (present) {
     ++g_setupTally.packagesPresent;
     LogLine("register %s: already present as %s", companyInf, publishedName);
-    return 0;
+  } else {
+    LogResult(registered, error, "register %s%s%s", companyInf, registered ? " as " : "",
+              registered ? publishedName : "");
   }
-  LogResult(registered, error, "register %s%s%s", companyInf,
-            registered ? " as " : "", registered ? publishedName : "");
-  if (!registered) {
+  if (!registered && !present) {
     ++g_setupTally.packagesFailed;
     return 0;
   }
-  ++g_setupTally.packagesRegistered;
-  char message[kPathBuffer];
-  FormatInto(message, "Driver included in %s has successfully installed.", infFile);
-  SetupMessageBox(nullptr, message, "setup", MB_OK);
-  return 1;
+  if (*publishedName) RecordPackage(infFile, publishedName);
+  if (registered) {
+    ++g_setupTally.packagesRegistered;
+    char message[kPathBuffer];
+    FormatInto(message, "Driver included in %s has successfully installed.", infFile);
+    SetupMessageBox(nullptr, message, "setup", MB_OK);
+  }
+  if (!g_bPreinstallOnly && *publishedName)
+    InstallOnDevices(infFile, companyInf, publishedName, facts.hardwareIds.c_str());
+  return registered ? 1 : 0;
 }
 
-void InstallInfPackages() {
+void ForEachPackage(void (*handle)(const char* name)) {
   WIN32_FIND_DATAA found;
   HANDLE find = GetPlatform().FindFirstFileA(kPackagePattern, &found);
   if (find == INVALID_HANDLE_VALUE) return;
@@ -174,7 +128,16 @@ void InstallInfPackages() {
     CPathString name(found.cFileName);
     const char* dot = FindLastChar(name.c_str(), '.');
     if (dot) name.Truncate(static_cast<size_t>(dot - name.c_str()));
-    InstallInfPackage(name.c_str());
+    handle(name.c_str());
   } while (GetPlatform().FindNextFileA(find, &found));
   GetPlatform().FindClose(find);
+}
+
+int InstallInfPackages() {
+  ForEachPackage([](const char* name) { InstallInfPackage(name); });
+  bool restart = DevicesNeedRestart();
+  EndDeviceSteps();
+  if (!restart) return 0;
+  SetupMessageBox(nullptr, "Restart Windows to finish installing the drivers.", "setup", MB_OK);
+  return ERROR_SUCCESS_REBOOT_REQUIRED;
 }

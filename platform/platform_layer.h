@@ -146,6 +146,52 @@ class PlatformLayer {
                                             LPSTR buffer, DWORD size,
                                             LPDWORD requiredSize) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION void SetupCloseInfFile(HINF inf) PLATFORM_ABSTRACT;
+  // Lines and fields of an INF, and the models section this Windows takes
+  // from a [Manufacturer] line (Server 2003 SP1 on).
+  PLATFORM_OPERATION BOOL SetupFindFirstLineA(HINF inf, LPCSTR section, LPCSTR key,
+                                              INFCONTEXT* context) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupFindNextLine(INFCONTEXT* context,
+                                            INFCONTEXT* next) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupGetStringFieldA(INFCONTEXT* context, DWORD field, LPSTR buffer,
+                                               DWORD size, LPDWORD requiredSize) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiGetActualModelsSectionA(INFCONTEXT* context,
+                                                         void* alternatePlatform, LPSTR buffer,
+                                                         DWORD size, LPDWORD requiredSize,
+                                                         void* reserved) PLATFORM_ABSTRACT;
+  // A package out of the driver store (XP on).
+  PLATFORM_OPERATION BOOL SetupUninstallOEMInfA(LPCSTR infFileName, DWORD flags,
+                                                void* reserved) PLATFORM_ABSTRACT;
+  // Devices, present or not, their hardware IDs and driver keys.
+  PLATFORM_OPERATION HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator,
+                                                   HWND parent, DWORD flags) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index,
+                                                SP_DEVINFO_DATA* device) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set,
+                                                            SP_DEVINFO_DATA* device,
+                                                            DWORD property, LPDWORD type,
+                                                            LPBYTE buffer, DWORD size,
+                                                            LPDWORD requiredSize) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                      LPSTR buffer, DWORD size,
+                                                      LPDWORD requiredSize) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                               DWORD scope, DWORD profile, DWORD keyType,
+                                               REGSAM desired) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiCallClassInstaller(DWORD function, HDEVINFO set,
+                                                    SP_DEVINFO_DATA* device) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiGetDeviceInstallParamsA(
+      HDEVINFO set, SP_DEVINFO_DATA* device, SP_DEVINSTALL_PARAMS_A* parameters) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) PLATFORM_ABSTRACT;
+  // Windows' own device installs still under way (XP on; where it is
+  // missing: WAIT_FAILED with ERROR_CALL_NOT_IMPLEMENTED).
+  PLATFORM_OPERATION DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) PLATFORM_ABSTRACT;
+  // newdev.dll's, from the one the process has loaded (2000 on; the second
+  // from Windows 10 1703).
+  PLATFORM_OPERATION BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
+                                                             LPCSTR fullInfPath, DWORD flags,
+                                                             PBOOL rebootRequired) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL DiUninstallDriverA(HWND parent, LPCSTR infPath, DWORD flags,
+                                             PBOOL needReboot) PLATFORM_ABSTRACT;
   // Calls the SetupCopyOEMInfA entry that GetProcAddress bound.
   PLATFORM_OPERATION BOOL SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                                 PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
@@ -181,6 +227,19 @@ class PlatformLayer {
                               const BYTE* data, DWORD size) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION LONG RegCloseKey(HKEY key) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired,
+                                        HKEY* result) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                                           LPDWORD type, LPBYTE data,
+                                           LPDWORD size) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegDeleteValueA(HKEY key, LPCSTR valueName) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
+                                        LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                        LPDWORD dataSize) PLATFORM_ABSTRACT;
+  // A key of the 64-bit view from a process under WOW64 (every 64-bit
+  // Windows has it; looked up when called).
+  PLATFORM_OPERATION LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view,
+                                          DWORD reserved) PLATFORM_ABSTRACT;
 
 #ifndef _WIN32
  protected:

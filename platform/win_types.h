@@ -4,6 +4,8 @@
 #ifndef PLATFORM_WIN_TYPES_H
 #define PLATFORM_WIN_TYPES_H
 
+#include <stdint.h>
+
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -219,6 +221,20 @@ typedef struct _OSVERSIONINFOA {
   CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
+typedef struct _OSVERSIONINFOEXA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXA;
+
 typedef struct _SYSTEM_INFO {
   WORD wProcessorArchitecture;
   WORD wReserved;
@@ -342,7 +358,44 @@ typedef struct _SERVICE_STATUS {
 #define REG_OPENED_EXISTING_KEY 0x00000002u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
+#define REG_MULTI_SZ 7u
 #define REG_DWORD 4u
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_WOW64_64KEY 0x0100u
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+#define ERROR_INSTALL_FAILURE 1603L
+
+typedef struct _GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+} GUID;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define PROCESS_QUERY_INFORMATION 0x0400u
 
 #endif  // _WIN32
 
@@ -367,6 +420,63 @@ typedef void* HINF;
 #endif
 #ifndef SP_COPY_NOOVERWRITE
 #define SP_COPY_NOOVERWRITE 0x0000008
+#endif
+
+// The setup API's INF lines and device lists, and newdev.dll's values. The
+// error codes are the setup API's own (customer bit and severity set).
+#ifndef _INC_SETUPAPI
+typedef void* HDEVINFO;
+typedef struct _INFCONTEXT {
+  void* Inf;
+  void* CurrentInf;
+  UINT Section;
+  UINT Line;
+} INFCONTEXT, *PINFCONTEXT;
+typedef struct _SP_DEVINFO_DATA {
+  DWORD cbSize;
+  GUID ClassGuid;
+  DWORD DevInst;
+  uintptr_t Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+typedef struct _SP_DEVINSTALL_PARAMS_A {
+  DWORD cbSize;
+  DWORD Flags;
+  DWORD FlagsEx;
+  HWND hwndParent;
+  void* InstallMsgHandler;
+  void* InstallMsgHandlerContext;
+  void* FileQueue;
+  uintptr_t ClassInstallReserved;
+  DWORD Reserved;
+  CHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A, *PSP_DEVINSTALL_PARAMS_A;
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define SPDRP_HARDWAREID 0x00000001
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DIREG_DRV 0x00000002
+#define DIF_REMOVE 0x00000005
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
+#endif
+#ifndef INSTALLFLAG_FORCE
+#define INSTALLFLAG_FORCE 0x00000001
+#define INSTALLFLAG_NONINTERACTIVE 0x00000004
+#endif
+#ifndef ERROR_DI_DO_DEFAULT
+#define ERROR_DI_DO_DEFAULT 0xE000020Eu
+#endif
+#ifndef ERROR_KEY_DOES_NOT_EXIST
+#define ERROR_KEY_DOES_NOT_EXIST 0xE0000204u
+#endif
+#ifndef ERROR_NO_SUCH_DEVINST
+#define ERROR_NO_SUCH_DEVINST 0xE000020Bu
+#endif
+#ifndef ERROR_IN_WOW64
+#define ERROR_IN_WOW64 0xE0000235u
+#endif
+#ifndef ERROR_INF_IN_USE_BY_DEVICES
+#define ERROR_INF_IN_USE_BY_DEVICES 0xE000023Du
 #endif
 
 typedef BOOL(WINAPI* PFN_SETUPCOPYOEMINFA)(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation,

@@ -1,5 +1,7 @@
 #include "setup/installed_file.h"
 
+#include <string.h>
+
 #include "platform/platform_layer.h"
 #include "setup/setup_log.h"
 
@@ -44,4 +46,31 @@ bool DeleteInstalledFile(const char* path) {
   LogResult(deleted, GetPlatform().GetLastError(), "delete %s", path);
   if (!deleted) RestoreAttributes(path, saved);
   return deleted;
+}
+
+namespace {
+
+HANDLE OpenForReading(const char* path) {
+  return GetPlatform().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+bool SameFileBytes(const char* left, const char* right) {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE files[2] = {OpenForReading(left), OpenForReading(right)};
+  bool same = files[0] != INVALID_HANDLE_VALUE && files[1] != INVALID_HANDLE_VALUE &&
+              platform.GetFileSize(files[0], nullptr) == platform.GetFileSize(files[1], nullptr);
+  while (same) {
+    char bytes[2][2048];
+    DWORD got[2] = {0, 0};
+    for (int i = 0; i < 2; ++i)
+      same &= platform.ReadFile(files[i], bytes[i], sizeof(bytes[i]), &got[i], nullptr) != FALSE;
+    same &= got[0] == got[1] && memcmp(bytes[0], bytes[1], got[0]) == 0;
+    if (got[0] == 0) break;
+  }
+  for (HANDLE file : files)
+    if (file != INVALID_HANDLE_VALUE) platform.CloseHandle(file);
+  return same;
 }

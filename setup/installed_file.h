@@ -16,4 +16,7 @@ bool CopyOverwriting(const char* source, const char* destination);
 // attributes it had.
 bool DeleteInstalledFile(const char* path);
 
+// Whether two files hold the same bytes; false where either cannot be read.
+bool SameFileBytes(const char* left, const char* right);
+
 #endif  // SETUP_INSTALLED_FILE_H

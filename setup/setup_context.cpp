@@ -26,6 +26,8 @@ CPathString g_strModuleDir;
 CPathString g_strAppDataDir;
 bool g_bInstall;
 bool g_bSilent = false;
+bool g_bPreinstallOnly;
+bool g_bRemovePackages;
 bool g_bMultiProcessor = false;
 int g_nProcessors;
 WORD g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
@@ -123,9 +125,29 @@ static bool EnterModuleDir() {
   return GetPlatform().SetCurrentDirectoryA(folder.c_str()) != FALSE;
 }
 
+bool HasArgument(LPCSTR commandLine, const char* name) {
+  const char* p = commandLine ? commandLine : "";
+  for (;;) {
+    while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
+    if (!*p) return false;
+    CPathString argument;
+    bool quoted = false;
+    for (; *p && (quoted || static_cast<unsigned char>(*p) > ' '); ++p) {
+      if (*p == '"') quoted = !quoted;
+      else argument.Append(p, 1);
+    }
+    if (SameText(argument.c_str(), name)) return true;
+  }
+}
+
+// The old switches are substrings anywhere; the new ones, which take
+// drivers out or leave devices alone, must be meant whole.
 static void ReadSwitches(LPCSTR commandLine) {
   if (HasSwitch(commandLine, "-UNINSTALL")) g_bInstall = false;
   if (HasSwitch(commandLine, "-S")) g_bSilent = true;
+  g_bPreinstallOnly = HasArgument(commandLine, "-PREINSTALL");
+  g_bRemovePackages = HasArgument(commandLine, "-REMOVE");
+  if (g_bRemovePackages) g_bInstall = false;
 }
 
 // On the NT family the program runs elevated, often from a folder that others

@@ -25,6 +25,10 @@ extern CPathString g_strModuleDir;
 extern CPathString g_strAppDataDir;
 extern bool g_bInstall;
 extern bool g_bSilent;
+// "-PREINSTALL": stage only; "-REMOVE": take the packages out again. Whole
+// arguments, letter case ignored.
+extern bool g_bPreinstallOnly;
+extern bool g_bRemovePackages;
 extern bool g_bMultiProcessor;
 extern int g_nProcessors;
 // The processor architecture this process sees (x86 under WOW64), read with
@@ -46,6 +50,9 @@ bool ReadPlatformPath(CPathString& out, PlatformPath which);
 // twin that a 32-bit file started, that file's. False when it does not fit a
 // path buffer.
 bool ReadProgramPath(CPathString& path);
+// Whether `name` is one of the arguments, whole, letter case ignored (quotes
+// group and are dropped, as the C runtime reads a command line).
+bool HasArgument(LPCSTR commandLine, const char* name);
 // Whether a run with these arguments is silent: by its name ("ssetup") or by
 // "-S". For what happens before InitSetup has read them.
 bool IsSilentRun(LPCSTR commandLine);

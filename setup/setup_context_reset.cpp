@@ -9,6 +9,8 @@ void ResetSetupContext() {
   g_strAppDataDir.Assign("");
   g_bInstall = true;
   g_bSilent = false;
+  g_bPreinstallOnly = false;
+  g_bRemovePackages = false;
   g_bMultiProcessor = false;
   g_nProcessors = -1;
   g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;

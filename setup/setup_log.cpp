@@ -224,9 +224,11 @@ void CloseSetupLog(int exitCode) {
   char code[1024];  // what FormatInto may write
   FormatInto(code, exitCode == -1 ? "-1 (0xFFFFFFFF)" : "%d", exitCode);
   LogLine("result: exit code %s; packages: %d found, %d registered, %d already present, "
-          "%d failed; services: %d installed, %d removed, %d failed",
+          "%d failed; services: %d installed, %d removed, %d failed; devices: %d updated, %d "
+          "failed; removal: %d removed, %d kept",
           code, t.packagesFound, t.packagesRegistered, t.packagesPresent, t.packagesFailed,
-          t.servicesInstalled, t.servicesRemoved, t.servicesFailed);
+          t.servicesInstalled, t.servicesRemoved, t.servicesFailed, t.devicesUpdated,
+          t.deviceFailures, t.packagesRemoved, t.packagesKept);
   GetPlatform().FlushFileBuffers(g_hLog);
   GetPlatform().CloseHandle(g_hLog);
   g_hLog = nullptr;

@@ -16,6 +16,10 @@ struct SetupTally {
   int servicesInstalled;
   int servicesRemoved;
   int servicesFailed;
+  int devicesUpdated;   // now use the package's INF, and did not before
+  int deviceFailures;
+  int packagesRemoved;  // out of the store (-REMOVE)
+  int packagesKept;     // still in the store after -REMOVE
 };
 extern SetupTally g_setupTally;
 

@@ -43,6 +43,20 @@ bool MatchesPattern(const char* name, const char* pattern) {
   return UpperAscii(*name) == UpperAscii(*pattern) && MatchesPattern(name + 1, pattern + 1);
 }
 
+bool SameText(const char* left, const char* right) {
+  for (;;) {
+    size_t length = CharLength(left);
+    if (length == 2) {  // a double-byte character is the same only as itself
+      if (left[0] != right[0] || left[1] != right[1]) return false;
+    } else if (UpperAscii(*left) != UpperAscii(*right)) {
+      return false;
+    }
+    if (!*left) return true;
+    left += length;
+    right += length;
+  }
+}
+
 static void ChangeCase(CPathString& text, char from, char to) {
   char* data = text.Data();
   if (!data) return;

@@ -22,6 +22,9 @@ bool ContainsText(const char* text, const char* part);
 // characters and letters match without regard to case.
 bool MatchesPattern(const char* name, const char* pattern);
 
+// Whether two texts are the same, ASCII letters without regard to case.
+bool SameText(const char* left, const char* right);
+
 // Letter case of the ASCII letters only; double-byte characters stay as they are.
 void MakeLower(CPathString& text);
 void MakeUpper(CPathString& text);

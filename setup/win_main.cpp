@@ -1,5 +1,6 @@
 #include "setup/win_main.h"
 
+#include "devices/package_removal.h"
 #include "infpkg/inf_package.h"
 #include "ntdrivers/nt_driver_sets.h"
 #include "setup/hand_over.h"
@@ -14,11 +15,9 @@ int InstallSeveralProcessorSet() { return InstallNtDriverSet(g_severalProcessorS
 int RemoveOneProcessorSet() { return RemoveNtDriverSet(g_oneProcessorSet); }
 int RemoveSeveralProcessorSet() { return RemoveNtDriverSet(g_severalProcessorSet); }
 
-int PreinstallPackages() {
-  InstallInfPackages();
-  // The packages' own outcomes were shown one by one; the route itself succeeded.
-  return 0;
-}
+// The packages' own outcomes were shown one by one; the route itself
+// succeeded (3010 when Windows asked for a restart).
+int PreinstallPackages() { return InstallInfPackages(); }
 
 int NothingToRemove() { return 1; }
 
@@ -28,16 +27,18 @@ struct Route {
   Match nt4;
   Match install;
   Match multiProcessor;
+  Match removePackages;  // -REMOVE; on NT 4.0 it removes as -UNINSTALL does
   int (*run)();
 };
 
 const Route kRoutes[] = {
-    {kYes, kYes, kNo, InstallOneProcessorSet},
-    {kYes, kYes, kYes, InstallSeveralProcessorSet},
-    {kYes, kNo, kNo, RemoveOneProcessorSet},
-    {kYes, kNo, kYes, RemoveSeveralProcessorSet},
-    {kNo, kYes, kAny, PreinstallPackages},
-    {kNo, kNo, kAny, NothingToRemove},
+    {kYes, kYes, kNo, kAny, InstallOneProcessorSet},
+    {kYes, kYes, kYes, kAny, InstallSeveralProcessorSet},
+    {kYes, kNo, kNo, kAny, RemoveOneProcessorSet},
+    {kYes, kNo, kYes, kAny, RemoveSeveralProcessorSet},
+    {kNo, kYes, kAny, kAny, PreinstallPackages},
+    {kNo, kNo, kAny, kYes, RemoveInfPackages},
+    {kNo, kNo, kAny, kNo, NothingToRemove},
 };
 
 bool Matches(Match match, bool value) { return match == kAny || (match == kYes) == value; }
@@ -45,7 +46,8 @@ bool Matches(Match match, bool value) { return match == kAny || (match == kYes) 
 int RunRoute() {
   for (const Route& route : kRoutes) {
     if (Matches(route.nt4, g_osVersion.IsNt4()) && Matches(route.install, g_bInstall) &&
-        Matches(route.multiProcessor, g_bMultiProcessor))
+        Matches(route.multiProcessor, g_bMultiProcessor) &&
+        Matches(route.removePackages, g_bRemovePackages))
       return route.run();
   }
   return -1;

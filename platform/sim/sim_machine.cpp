@@ -313,10 +313,21 @@ std::vector<std::string> CSimMachine::LogOf(const std::string& function) const {
 
 BOOL CSimMachine::GetVersionExA(OSVERSIONINFOA* info) {
   Record("GetVersionExA(" + Number(info->dwOSVersionInfoSize) + ")");
-  if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return Fail(ERROR_INVALID_PARAMETER);
+  // The larger OSVERSIONINFOEXA from NT 4.0 SP6 on.
+  DWORD size = info->dwOSVersionInfoSize;
+  bool ex = size == sizeof(OSVERSIONINFOEXA) && m_version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+            m_version.dwMajorVersion >= 5;
+  if (size != sizeof(OSVERSIONINFOA) && !ex) return Fail(ERROR_INVALID_PARAMETER);
   if (m_bFailVersion) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
   *info = m_version;
-  info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  info->dwOSVersionInfoSize = size;
+  if (ex) {
+    OSVERSIONINFOEXA* more = reinterpret_cast<OSVERSIONINFOEXA*>(info);
+    more->wServicePackMajor = more->wServicePackMinor = 0;
+    more->wSuiteMask = m_nSuiteMask;
+    more->wProductType = m_nProductType;
+    more->wReserved = 0;
+  }
   return TRUE;
 }
 

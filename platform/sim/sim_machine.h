@@ -220,6 +220,7 @@ class CSimMachine final : public PlatformLayer {
   size_t OpenProcessHandles() const { return m_processHandles.size() + m_jobs.size(); }
   size_t OpenFileHandles() const { return m_files.size(); }
   size_t OpenInfHandles() const { return m_infs.size(); }
+  size_t OpenDeviceLists() const { return m_deviceSets.size(); }
   int Flushes() const { return m_nFlushes; }
   const std::vector<ProcessStart>& ProcessesStarted() const { return m_processes; }
   DWORD Now() const { return m_nTickCount; }
@@ -229,6 +230,37 @@ class CSimMachine final : public PlatformLayer {
   // Whether this process owns the named mutex now.
   bool OwnsMutex(const std::string& name) const;
   int SystemInfoCalls() const { return m_nSystemInfoCalls; }
+
+  // ---- Devices and Windows' own device installs
+  struct Device {
+    std::string instanceId;
+    std::vector<std::string> hardwareIds;
+    bool present = true;
+    std::string driver;             // the published INF its driver comes from; empty: none
+    std::string fallback;           // the driver it takes when that one's package goes
+    bool keepsBetterDriver = false; // its driver ranks better than any package offered
+    bool needsRestart = false;      // installing or removing its driver asks for a restart
+    DWORD installError = 0;         // UpdateDriverForPlugAndPlayDevicesA fails so for it
+    DWORD removeError = 0;          // DIF_REMOVE fails so for it
+    DWORD number = 0;               // its DevInst
+  };
+  Device& AddDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds,
+                    bool present = true);
+  const Device* FindDevice(const std::string& instanceId) const;
+  const std::vector<Device>& Devices() const { return m_devices; }
+  // Windows is installing devices itself for `milliseconds` more (INFINITE:
+  // it never ends); or the wait for that fails with `error`.
+  void SetPendingInstalls(DWORD milliseconds) { m_nPendingInstalls = milliseconds; }
+  void FailPendingInstallWait(DWORD error) { m_nPendingWaitError = error; }
+  // SetupUninstallOEMInfA and DiUninstallDriverA fail so.
+  void RefuseUninstall(DWORD error) { m_nUninstallRefusal = error; }
+  // Where the store keeps a published package's catalog.
+  std::string StoreCatalog(const std::string& published) const;
+  // The product type and suite GetVersionExA gives in an OSVERSIONINFOEXA.
+  void SetProductType(BYTE type, WORD suite = 0) {
+    m_nProductType = type;
+    m_nSuiteMask = suite;
+  }
 
   // ---- Service database and registry
   Service* FindService(const std::string& name);
@@ -343,6 +375,39 @@ class CSimMachine final : public PlatformLayer {
                       DWORD size) override;
   LONG RegCloseKey(HKEY key) override;
   LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) override;
+  LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired,
+                     HKEY* result) override;
+  LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                        LPDWORD size) override;
+  LONG RegDeleteValueA(HKEY key, LPCSTR valueName) override;
+  LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                     LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+  LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved) override;
+  BOOL SetupFindFirstLineA(HINF inf, LPCSTR section, LPCSTR key, INFCONTEXT* context) override;
+  BOOL SetupFindNextLine(INFCONTEXT* context, INFCONTEXT* next) override;
+  BOOL SetupGetStringFieldA(INFCONTEXT* context, DWORD field, LPSTR buffer, DWORD size,
+                            LPDWORD requiredSize) override;
+  BOOL SetupDiGetActualModelsSectionA(INFCONTEXT* context, void* alternatePlatform, LPSTR buffer,
+                                      DWORD size, LPDWORD requiredSize, void* reserved) override;
+  BOOL SetupUninstallOEMInfA(LPCSTR infFileName, DWORD flags, void* reserved) override;
+  HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, HWND parent,
+                                DWORD flags) override;
+  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
+  BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
+                                         LPDWORD type, LPBYTE buffer, DWORD size,
+                                         LPDWORD requiredSize) override;
+  BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, SP_DEVINFO_DATA* device, LPSTR buffer,
+                                   DWORD size, LPDWORD requiredSize) override;
+  HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD profile,
+                            DWORD keyType, REGSAM desired) override;
+  BOOL SetupDiCallClassInstaller(DWORD function, HDEVINFO set, SP_DEVINFO_DATA* device) override;
+  BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                      SP_DEVINSTALL_PARAMS_A* parameters) override;
+  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
+  DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) override;
+  BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
+                                          DWORD flags, PBOOL rebootRequired) override;
+  BOOL DiUninstallDriverA(HWND parent, LPCSTR infPath, DWORD flags, PBOOL needReboot) override;
 
   // The value GetProcAddress gives for SetupCopyOEMInfA.
   static PFN_SETUPCOPYOEMINFA SetupCopyOEMInfEntry();
@@ -410,6 +475,20 @@ class CSimMachine final : public PlatformLayer {
   bool TooLong(const std::string& path, size_t limit = MAX_PATH) const;
   std::string SystemDir() const;
   bool IsSetupLibrary(const std::string& name) const;
+  // Puts the INF at `infPath` (and its catalog) into the store, or finds it
+  // there (*existed); gives its published name.
+  std::string Publish(const std::string& infPath, bool* existed);
+  // The fields of the INF line a context points at (0: its key).
+  bool InfLineAt(const INFCONTEXT* context, std::vector<std::string>* fields,
+                 bool* hasKey) const;
+  std::string ActualModelsSection(const std::vector<std::string>& fields) const;
+  Device* DeviceIn(HDEVINFO set, const SP_DEVINFO_DATA* data);
+  bool NewdevLoaded(const char* entry) const;
+  bool IsNewdevLibrary(const std::string& name) const;
+  static std::string DriverKeyPath(const Device& device);
+  // The key a process opens: under WOW64, SOFTWARE is the 32-bit view's
+  // unless the 64-bit one is asked for.
+  std::string ViewOf(const std::string& subKey, REGSAM desired) const;
   // The catalog an INF names for this machine, as the setup API picks it:
   // the entry decorated for the native architecture, else ".NT" on the NT
   // family, else the plain one; empty when it names none.
@@ -490,6 +569,19 @@ class CSimMachine final : public PlatformLayer {
   bool m_bSetupLibraryLoaded = false;
   std::map<uintptr_t, std::string> m_infs;  // open INF handles: the file's text
   uintptr_t m_nNextInf = 0x8000;
+
+  // Devices
+  std::vector<Device> m_devices;
+  DWORD m_nNextDevice = 1;
+  std::map<uintptr_t, std::vector<DWORD>> m_deviceSets;  // a list: its devices' numbers
+  std::map<uintptr_t, std::set<DWORD>> m_restartAsked;    // a list: devices that asked
+  uintptr_t m_nNextDeviceSet = 0x9000;
+  bool m_bNewdevLoaded = false;
+  DWORD m_nPendingInstalls = 0;
+  DWORD m_nPendingWaitError = 0;
+  DWORD m_nUninstallRefusal = 0;
+  BYTE m_nProductType = 1;  // VER_NT_WORKSTATION
+  WORD m_nSuiteMask = 0;
 
   // Services and registry
   DWORD m_nManagerRefusal = 0;

@@ -59,6 +59,7 @@ T EntryAs(FARPROC entry) {
 FARPROC KernelEntry(const char* name) { return LoadedEntry("kernel32.dll", name); }
 FARPROC AdvapiEntry(const char* name) { return LoadedEntry("advapi32.dll", name); }
 FARPROC SetupEntry(const char* name) { return LoadedEntry("setupapi.dll", name); }
+FARPROC NewdevEntry(const char* name) { return LoadedEntry("newdev.dll", name); }
 
 // Calls `found` with `arguments`; where the entry is missing, answers
 // `failure` with ERROR_CALL_NOT_IMPLEMENTED, as Windows' own stubs do.
@@ -175,6 +176,84 @@ BOOL PlatformLayer::SetupGetLineTextA(void* context, HINF inf, LPCSTR section, L
 void PlatformLayer::SetupCloseInfFile(HINF inf) {
   auto entry = EntryAs<void(WINAPI*)(HINF)>(SetupEntry("SetupCloseInfFile"));
   if (entry) entry(inf);
+}
+BOOL PlatformLayer::SetupFindFirstLineA(HINF inf, LPCSTR section, LPCSTR key,
+                                        INFCONTEXT* context) {
+  return CallEntry<BOOL>(SetupEntry("SetupFindFirstLineA"), FALSE, inf, section, key, context);
+}
+BOOL PlatformLayer::SetupFindNextLine(INFCONTEXT* context, INFCONTEXT* next) {
+  return CallEntry<BOOL>(SetupEntry("SetupFindNextLine"), FALSE, context, next);
+}
+BOOL PlatformLayer::SetupGetStringFieldA(INFCONTEXT* context, DWORD field, LPSTR buffer,
+                                         DWORD size, LPDWORD requiredSize) {
+  return CallEntry<BOOL>(SetupEntry("SetupGetStringFieldA"), FALSE,
+                         context, field, buffer, size, requiredSize);
+}
+BOOL PlatformLayer::SetupDiGetActualModelsSectionA(INFCONTEXT* context, void* alternatePlatform,
+                                                   LPSTR buffer, DWORD size,
+                                                   LPDWORD requiredSize, void* reserved) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiGetActualModelsSectionA"), FALSE,
+                         context, alternatePlatform, buffer, size, requiredSize, reserved);
+}
+BOOL PlatformLayer::SetupUninstallOEMInfA(LPCSTR infFileName, DWORD flags, void* reserved) {
+  return CallEntry<BOOL>(SetupEntry("SetupUninstallOEMInfA"), FALSE, infFileName, flags, reserved);
+}
+HDEVINFO PlatformLayer::SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator,
+                                             HWND parent, DWORD flags) {
+  return CallEntry<HDEVINFO>(SetupEntry("SetupDiGetClassDevsA"), INVALID_HANDLE_VALUE,
+                             classGuid, enumerator, parent, flags);
+}
+BOOL PlatformLayer::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiEnumDeviceInfo"), FALSE, set, index, device);
+}
+BOOL PlatformLayer::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                      DWORD property, LPDWORD type,
+                                                      LPBYTE buffer, DWORD size,
+                                                      LPDWORD requiredSize) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceRegistryPropertyA"), FALSE,
+                         set, device, property, type, buffer, size, requiredSize);
+}
+BOOL PlatformLayer::SetupDiGetDeviceInstanceIdA(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                LPSTR buffer, DWORD size, LPDWORD requiredSize) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceInstanceIdA"), FALSE,
+                         set, device, buffer, size, requiredSize);
+}
+HKEY PlatformLayer::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
+                                         DWORD profile, DWORD keyType, REGSAM desired) {
+  return CallEntry<HKEY>(SetupEntry("SetupDiOpenDevRegKey"),
+                         reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE),
+                         set, device, scope, profile, keyType, desired);
+}
+BOOL PlatformLayer::SetupDiCallClassInstaller(DWORD function, HDEVINFO set,
+                                              SP_DEVINFO_DATA* device) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiCallClassInstaller"), FALSE, function, set, device);
+}
+BOOL PlatformLayer::SetupDiGetDeviceInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                   SP_DEVINSTALL_PARAMS_A* parameters) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceInstallParamsA"), FALSE,
+                         set, device, parameters);
+}
+BOOL PlatformLayer::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+  return CallEntry<BOOL>(SetupEntry("SetupDiDestroyDeviceInfoList"), FALSE, set);
+}
+DWORD PlatformLayer::CMP_WaitNoPendingInstallEvents(DWORD timeout) {
+  return CallEntry<DWORD>(SetupEntry("CMP_WaitNoPendingInstallEvents"), WAIT_FAILED, timeout);
+}
+BOOL PlatformLayer::UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
+                                                       LPCSTR fullInfPath, DWORD flags,
+                                                       PBOOL rebootRequired) {
+  return CallEntry<BOOL>(NewdevEntry("UpdateDriverForPlugAndPlayDevicesA"), FALSE,
+                         parent, hardwareId, fullInfPath, flags, rebootRequired);
+}
+BOOL PlatformLayer::DiUninstallDriverA(HWND parent, LPCSTR infPath, DWORD flags,
+                                       PBOOL needReboot) {
+  return CallEntry<BOOL>(NewdevEntry("DiUninstallDriverA"), FALSE,
+                         parent, infPath, flags, needReboot);
+}
+LONG PlatformLayer::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved) {
+  auto entry = EntryAs<LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>(
+      AdvapiEntry("RegDeleteKeyExA"));
+  return entry ? entry(key, subKey, view, reserved) : ERROR_CALL_NOT_IMPLEMENTED;
 }
 BOOL PlatformLayer::SetupCopyOEMInfA(PFN_SETUPCOPYOEMINFA entry, PCSTR sourceInfFileName,
                                      PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,

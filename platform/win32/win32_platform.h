@@ -145,5 +145,21 @@ inline LONG PlatformLayer::RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
 inline LONG PlatformLayer::RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return ::RegDeleteKeyA(key, subKey);
 }
+inline LONG PlatformLayer::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired,
+                                         HKEY* result) {
+  return ::RegOpenKeyExA(key, subKey, options, desired, result);
+}
+inline LONG PlatformLayer::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                                            LPDWORD type, LPBYTE data, LPDWORD size) {
+  return ::RegQueryValueExA(key, valueName, reserved, type, data, size);
+}
+inline LONG PlatformLayer::RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  return ::RegDeleteValueA(key, valueName);
+}
+inline LONG PlatformLayer::RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
+                                         LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                         LPDWORD dataSize) {
+  return ::RegEnumValueA(key, index, name, nameSize, reserved, type, data, dataSize);
+}
 
 #endif  // PLATFORM_WIN32_WIN32_PLATFORM_H

@@ -65,10 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RecordCase{"staged", Xp, "-S", 0,
                    {kCopy, kCopyInf, kRegister + " as oem0.inf: ok",
+                    "record vesk1.inf as oem0.inf: ok",
                     "box (silent, not shown) \"setup\": Driver included in vesk1.inf has "
                     "successfully installed.",
                     "result: exit code 0; packages: 1 found, 1 registered, 0 already present, 0 "
-                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // The package already in the store: the name to remove it by is still given.
         RecordCase{"already present",
                    [](CSimMachine& m) {
@@ -77,8 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "", 0,
                    {kCopy, kCopyInf, kRegister + ": already present as oem7.inf",
+                    "record vesk1.inf as oem7.inf: ok",
                     "result: exit code 0; packages: 1 found, 0 registered, 1 already present, 0 "
-                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // A broken package: the reason, in the system's own words.
         RecordCase{"missing SYS, refused INF",
                    [](CSimMachine& m) {
@@ -91,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "box (silent, not shown) \"setup\": Copy file fail: vesk1.sys", kCopyInf,
                     kRegister + ": error 5 (0x00000005) Access is denied.",
                     "result: exit code 0; packages: 1 found, 0 registered, 0 already present, 1 "
-                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // An error the system has no text for: the number alone.
         RecordCase{"error without text",
                    [](CSimMachine& m) {
@@ -101,17 +103,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 0,
                    {kCopy, kCopyInf, kRegister + ": error 3758096899 (0xE0000203)",
                     "result: exit code 0; packages: 1 found, 0 registered, 0 already present, 1 "
-                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // The start-up failure, where the folder is there.
         RecordCase{"start-up failure",
                    [](CSimMachine& m) { m.RemoveLibrary("setupapi.dll"); }, "", -1,
                    {"box \"setup\": Setup failed to initialize. Please check OS for "
                     "compatibility.",
                     "result: exit code -1 (0xFFFFFFFF); packages: 0 found, 0 registered, 0 "
-                    "already present, 0 failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "already present, 0 failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         RecordCase{"remove mode elsewhere", Xp, "-UNINSTALL", 1,
                    {"result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
-                    "failed; services: 0 installed, 0 removed, 0 failed"}},
+                    "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // NT 4.0: the company folder is made for the log; every service action.
         RecordCase{"NT 4.0 install",
                    [](CSimMachine& m) {
@@ -126,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "service WinDriver: create: ok", "service WinDriver: start: ok",
                     "service Wdusbd: open: ok", "service Wdusbd: start: error 1114 (0x0000045A)",
                     "result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
-                    "failed; services: 1 installed, 0 removed, 0 failed"}},
+                    "failed; services: 1 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         RecordCase{"NT 4.0 remove of a running driver",
                    [](CSimMachine& m) {
                      m.SetNt4();
@@ -143,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "been marked for deletion.",
                     "delete " + kNt4Drivers + "wdusbd.sys" + kNoFile,
                     "result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
-                    "failed; services: 0 installed, 2 removed, 0 failed"}},
+                    "failed; services: 0 installed, 2 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         RecordCase{"NT 4.0 install after a removal",
                    [](CSimMachine& m) {
                      m.SetNt4();
@@ -154,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "box (silent, not shown) \"setup\": Setup fail: WinDriver is being removed: "
                     "restart Windows, then run setup again",
                     "result: exit code -1 (0xFFFFFFFF); packages: 0 found, 0 registered, 0 "
-                    "already present, 0 failed; services: 0 installed, 0 removed, 1 failed"}}),
+                    "already present, 0 failed; services: 0 installed, 0 removed, 1 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}}),
     CaseName());
 
 class SetupLogTest : public SimProcessTest {};

@@ -39,7 +39,7 @@ def test_package_route_unattended(case):
     assert (m.win / "inf" / published).read_bytes() == (case.dir / "vesk1.inf").read_bytes()
     assert [l for l in record if l.startswith(f"register {company}vesk2.inf: error ")], record
     assert record[-1] == ("result: exit code 0; packages: 2 found, 1 registered, 0 already "
-                          "present, 1 failed; services: 0 installed, 0 removed, 0 failed")
+                          "present, 1 failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept")
     # The second run appends and leaves the first run's bytes as they were.
     run = case.run("-S")
     assert run.code == 0

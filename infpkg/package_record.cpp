@@ -1,0 +1,66 @@
+#include "infpkg/package_record.h"
+
+#include <string.h>
+
+#include "setup/hand_over.h"
+#include "setup/setup_log.h"
+
+const char kPackageRecordKey[] = "Software\\Velmoran\\Vesk\\Packages";
+
+REGSAM NativeView(REGSAM access) { return g_bWow64 ? access | KEY_WOW64_64KEY : access; }
+
+void RecordPackage(const char* infFile, const char* published) {
+  PlatformLayer& platform = GetPlatform();
+  HKEY key;
+  LONG error = platform.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0, nullptr,
+                                        REG_OPTION_NON_VOLATILE, NativeView(KEY_SET_VALUE),
+                                        nullptr, &key, nullptr);
+  if (error == ERROR_SUCCESS) {
+    error = platform.RegSetValueExA(key, infFile, 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(published),
+                                    static_cast<DWORD>(strlen(published) + 1));
+    platform.RegCloseKey(key);
+  }
+  LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error), "record %s as %s", infFile,
+            published);
+}
+
+bool ReadPackageRecord(const char* infFile, char* published) {
+  PlatformLayer& platform = GetPlatform();
+  HKEY key;
+  published[0] = '\0';
+  if (platform.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
+                             NativeView(KEY_QUERY_VALUE), &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = MAX_PATH - 1;
+  LONG error = platform.RegQueryValueExA(key, infFile, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(published), &size);
+  platform.RegCloseKey(key);
+  // A value stored without its terminator is ended here.
+  published[error == ERROR_SUCCESS && size < MAX_PATH ? size : 0] = '\0';
+  return error == ERROR_SUCCESS && type == REG_SZ && published[0];
+}
+
+void ForgetPackage(const char* infFile) {
+  PlatformLayer& platform = GetPlatform();
+  HKEY key;
+  if (platform.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
+                             NativeView(KEY_QUERY_VALUE | KEY_SET_VALUE), &key) != ERROR_SUCCESS)
+    return;
+  LONG error = platform.RegDeleteValueA(key, infFile);
+  char name[4];
+  DWORD size = sizeof(name);
+  bool empty = platform.RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_NO_MORE_ITEMS;
+  platform.RegCloseKey(key);
+  if (error != ERROR_FILE_NOT_FOUND)
+    LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error), "forget %s", infFile);
+  if (!empty) return;
+  // Our empty keys go too (Software\Velmoran stays for whatever else it holds).
+  static const char* const kKeys[] = {kPackageRecordKey, "Software\\Velmoran\\Vesk"};
+  for (const char* path : kKeys) {
+    LONG deleted = g_bWow64 ? platform.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, 0)
+                            : platform.RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+    if (deleted != ERROR_SUCCESS) return;
+  }
+}
