@@ -33,7 +33,8 @@ add_executable(unit_tests
   tests/unit/inf_package_test.cpp
   tests/unit/driver_service_test.cpp
   tests/unit/nt_driver_sets_test.cpp
-  tests/unit/setup_log_test.cpp)
+  tests/unit/setup_log_test.cpp
+  tests/unit/device_test.cpp)
 target_compile_options(unit_tests PRIVATE -Wall -Wextra)
 target_link_libraries(unit_tests PRIVATE setuplogic simplatform GTest::gtest GTest::gtest_main)
 include(GoogleTest)

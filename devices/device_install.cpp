@@ -146,3 +146,9 @@ void EndDeviceSteps() {
   g_eDeviceState = kNotYet;
   g_bRestart = false;
 }
+
+void ResetDeviceSteps() {
+  g_deviceList.Forget();
+  g_eDeviceState = kNotYet;
+  g_bRestart = false;
+}

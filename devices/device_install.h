@@ -24,5 +24,7 @@ bool DevicesNeedRestart();
 
 // Lets go of what the device steps held; once a run.
 void EndDeviceSteps();
+// The state a process starts with (for the tests' simulated processes).
+void ResetDeviceSteps();
 
 #endif  // DEVICES_DEVICE_INSTALL_H

@@ -17,6 +17,8 @@ class CDeviceList {
   // Lists every device, present or not; false (logged) where it cannot.
   bool Open();
   void Close();
+  // A new process holds no list (for the tests' simulated processes).
+  void Forget() { m_hList = nullptr; }
   bool IsOpen() const { return m_hList != nullptr; }
   HDEVINFO Handle() const { return m_hList; }
 

@@ -2,6 +2,8 @@
 // construction leaves. A file of its own, so that setup.exe does not carry it.
 #include "setup/setup_context.h"
 
+#include "devices/device_install.h"
+
 void ResetSetupContext() {
   g_osVersion = COsVersion();
   g_strWindowsDir.Assign("");
@@ -15,4 +17,5 @@ void ResetSetupContext() {
   g_nProcessors = -1;
   g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   g_pfnSetupCopyOEMInf = nullptr;
+  ResetDeviceSteps();
 }

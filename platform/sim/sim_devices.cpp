@@ -120,7 +120,7 @@ BOOL CSimMachine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DAT
   if (type) *type = REG_MULTI_SZ;
   if (requiredSize) *requiredSize = static_cast<DWORD>(multi.size());
   if (!buffer || size < multi.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  memcpy(buffer, multi.data(), multi.size());
+  multi.copy(reinterpret_cast<char*>(buffer), multi.size());
   return TRUE;
 }
 
@@ -222,6 +222,7 @@ BOOL CSimMachine::UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LP
   if (flags & ~known) return Fail(ERROR_INVALID_FLAGS);
   if (!hardwareId || !*hardwareId || !fullInfPath) return Fail(ERROR_INVALID_PARAMETER);
   if (IsWow64()) return Fail(ERROR_IN_WOW64);
+  if (m_bUpdatesLie) return TRUE;
   if (!sim::IsAbsolute(fullInfPath) || !FileExists(fullInfPath)) return Fail(ERROR_FILE_NOT_FOUND);
   std::string catalog = CatalogFor(NodeAt(fullInfPath)->content);
   if (!catalog.empty() && !FileExists(ParentOf(Resolve(fullInfPath)) + "\\" + catalog))

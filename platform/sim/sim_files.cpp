@@ -174,6 +174,8 @@ void CSimMachine::FillFindData(const Find& find, WIN32_FIND_DATAA* data) const {
   memset(data, 0, sizeof(*data));
   const Find::Entry& entry = find.entries[find.next];
   data->dwFileAttributes = entry.attributes;
+  data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(entry.size) >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(entry.size);
   memcpy(data->cFileName, entry.name.c_str(),
          std::min(entry.name.size(), static_cast<size_t>(MAX_PATH - 1)));
   memcpy(data->cAlternateFileName, entry.shortName.c_str(),
@@ -206,7 +208,8 @@ HANDLE CSimMachine::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
               [](const Node* a, const Node* b) { return a->order < b->order; });
   Find find;
   for (const Node* node : matches)
-    find.entries.push_back({NameOf(node->path), node->shortName, node->attributes});
+    find.entries.push_back({NameOf(node->path), node->shortName, node->attributes,
+                            node->folder ? 0 : node->content.size()});
   FillFindData(find, data);
   uintptr_t handle = m_nNextFind++;
   m_finds[handle] = find;

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <iterator>
+
 using sim::Number;
 using sim::Text;
 
@@ -300,6 +302,61 @@ void CSimMachine::DenyWritesIn(const std::string& folder) {
 
 void CSimMachine::LockFile(const std::string& path) {
   if (Node* node = NodeAt(path)) node->locked = true;
+}
+
+void CSimMachine::Record(const std::string& call) {
+  m_log.push_back(call);
+  if (!m_nKillCountdown || m_pBeforeKill) return;
+  if (!m_strKillAt.empty() && call.compare(0, m_strKillAt.size() + 1, m_strKillAt + "(") != 0)
+    return;
+  if (--m_nKillCountdown) return;
+  // The machine as it was before this call; what the unwinding does after
+  // it is thrown away.
+  m_pBeforeKill.reset(new CSimMachine(*this));
+  throw Killed();
+}
+
+void CSimMachine::KillAt(const std::string& function, size_t nth) {
+  m_strKillAt = function;
+  m_nKillCountdown = nth;
+}
+
+void CSimMachine::EndKilledProcess() {
+  if (!m_pBeforeKill) return;
+  std::shared_ptr<CSimMachine> before = m_pBeforeKill;
+  *this = *before;
+  m_pBeforeKill.reset();
+  m_nKillCountdown = 0;
+  EndProcess();
+}
+
+void CSimMachine::EndProcess() {
+  m_files.clear();
+  m_finds.clear();
+  m_keyHandles.clear();
+  m_infs.clear();
+  m_deviceSets.clear();
+  m_restartAsked.clear();
+  for (auto& entry : m_serviceHandles) {
+    auto it = m_services.find(entry.second.serviceKey);
+    if (entry.second.manager || it == m_services.end()) continue;
+    if (--it->second.openHandles == 0 && it->second.markedForDelete &&
+        it->second.state == SERVICE_STOPPED)
+      DeleteServiceNow(it);
+  }
+  m_serviceHandles.clear();
+  // Nobody else has a handle to a mutex it held: it goes with its handles.
+  for (auto it = m_mutexes.begin(); it != m_mutexes.end();)
+    it = it->second.holder == Mutex::kThisProcess ? m_mutexes.erase(it) : std::next(it);
+  m_mutexHandles.clear();
+  // A job that ends its processes on close takes them with it.
+  for (ProcessStart& child : m_processes)
+    if (child.killOnParentEnd) child.ended = true;
+  m_processHandles.clear();
+  m_processOf.clear();
+  m_jobs.clear();
+  m_bSetupLibraryLoaded = m_bNewdevLoaded = false;
+  DropDeletedFiles();
 }
 
 std::vector<std::string> CSimMachine::LogOf(const std::string& function) const {

@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,8 +82,6 @@ class CSimMachine final : public PlatformLayer {
   // C:\WINDOWS (System32\Drivers, Inf) and the program at C:\setup\setup.exe.
   CSimMachine();
   ~CSimMachine();
-  CSimMachine(const CSimMachine&) = delete;
-  CSimMachine& operator=(const CSimMachine&) = delete;
 
   // Makes this machine the platform of the process until it is destroyed.
   void Activate();
@@ -207,6 +206,16 @@ class CSimMachine final : public PlatformLayer {
   static std::string Ace(BYTE type, BYTE flags, DWORD mask, const std::string& sid);
   static std::string Acl(std::initializer_list<std::string> aces);
 
+  // ---- A run stopped dead (a management agent's time limit, a crash)
+  struct Killed {};  // thrown from the call at which the run stops
+  // The run stops at the `nth` call of `function` from now (of any
+  // function where it is empty): that call and everything after it never
+  // happen.
+  void KillAt(const std::string& function, size_t nth = 1);
+  // Windows ends the killed process: what it had done stays, its handles
+  // close, a mutex it held goes with its last handle. The harness calls it.
+  void EndKilledProcess();
+
   // ---- Observation
   const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
   const std::vector<OemInfCall>& OemInfCalls() const { return m_oemInfCalls; }
@@ -252,6 +261,8 @@ class CSimMachine final : public PlatformLayer {
   // it never ends); or the wait for that fails with `error`.
   void SetPendingInstalls(DWORD milliseconds) { m_nPendingInstalls = milliseconds; }
   void FailPendingInstallWait(DWORD error) { m_nPendingWaitError = error; }
+  // UpdateDriverForPlugAndPlayDevicesA answers TRUE and installs nothing.
+  void AnswerUpdatesWithoutInstalling() { m_bUpdatesLie = true; }
   // SetupUninstallOEMInfA and DiUninstallDriverA fail so.
   void RefuseUninstall(DWORD error) { m_nUninstallRefusal = error; }
   // Where the store keeps a published package's catalog.
@@ -439,6 +450,7 @@ class CSimMachine final : public PlatformLayer {
       std::string name;
       std::string shortName;
       DWORD attributes;
+      size_t size;
     };
     std::vector<Entry> entries;  // as they were when the enumeration began
     size_t next = 0;
@@ -501,7 +513,12 @@ class CSimMachine final : public PlatformLayer {
   // Whether a started process that has not ended runs from this file.
   bool IsRunningImage(const std::string& fullPath) const;
   bool Fail(DWORD error);
-  void Record(const std::string& call) { m_log.push_back(call); }
+  void Record(const std::string& call);
+  // What ends with this process: its handles, its libraries.
+  void EndProcess();
+  // A copy of the machine: the state a kill goes back to.
+  CSimMachine(const CSimMachine&) = default;
+  CSimMachine& operator=(const CSimMachine&) = default;
   bool WildcardMatch(const char* pattern, const char* name) const;
   // Whether opening `node` with this access and sharing (or deleting or
   // renaming it, with FILE_SHARE_DELETE asked of the others) conflicts with
@@ -580,6 +597,7 @@ class CSimMachine final : public PlatformLayer {
   DWORD m_nPendingInstalls = 0;
   DWORD m_nPendingWaitError = 0;
   DWORD m_nUninstallRefusal = 0;
+  bool m_bUpdatesLie = false;
   BYTE m_nProductType = 1;  // VER_NT_WORKSTATION
   WORD m_nSuiteMask = 0;
 
@@ -624,6 +642,11 @@ class CSimMachine final : public PlatformLayer {
   std::map<uintptr_t, bool> m_processHandles;  // true for a process, false for its thread
   std::map<uintptr_t, size_t> m_processOf;     // a handle's process in m_processes
   uintptr_t m_nNextProcessHandle = 0x6000;
+
+  // Kills
+  std::string m_strKillAt;
+  size_t m_nKillCountdown = 0;
+  std::shared_ptr<CSimMachine> m_pBeforeKill;
 
   // Observation
   std::vector<MessageBoxCall> m_messageBoxes;

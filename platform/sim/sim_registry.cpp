@@ -131,7 +131,7 @@ LONG CSimMachine::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
     if (size) *size = static_cast<DWORD>(value.data.size());
     if (!data) return ERROR_SUCCESS;
     if (room < value.data.size()) return ERROR_MORE_DATA;
-    memcpy(data, value.data.data(), value.data.size());
+    value.data.copy(reinterpret_cast<char*>(data), value.data.size());
     return ERROR_SUCCESS;
   }
   return ERROR_FILE_NOT_FOUND;
@@ -168,7 +168,7 @@ LONG CSimMachine::RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameS
     DWORD room = *dataSize;
     *dataSize = static_cast<DWORD>(value.data.size());
     if (data && room < value.data.size()) return ERROR_MORE_DATA;
-    if (data) memcpy(data, value.data.data(), value.data.size());
+    if (data) value.data.copy(reinterpret_cast<char*>(data), value.data.size());
   }
   return ERROR_SUCCESS;
 }

@@ -72,7 +72,7 @@ std::vector<std::string> Fields(const std::string& text) {
   return fields;
 }
 
-std::string Substitute(std::string text, const std::map<std::string, std::string>& strings) {
+std::string Substitute(const std::string& text, const std::map<std::string, std::string>& strings) {
   std::string out;
   for (size_t at = 0; at < text.size();) {
     size_t open = text.find('%', at);
@@ -243,8 +243,8 @@ HMODULE CSimMachine::LoadLibraryA(LPCSTR name) {
 HMODULE CSimMachine::LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   Record("LoadLibraryExA(" + Text(name) + ", " + (file ? "file" : "null") + ", " + Number(flags) +
          ")");
-  if (file) return Fail(ERROR_INVALID_PARAMETER), nullptr;
-  if (name && IsNewdevLibrary(name)) {
+  if (file || !name) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  if (IsNewdevLibrary(name)) {
     m_bNewdevLoaded = true;
     return reinterpret_cast<HMODULE>(kNewdevModule);
   }
@@ -373,7 +373,8 @@ BOOL CSimMachine::SetupUninstallOEMInfA(LPCSTR infFileName, DWORD flags, void*) 
 
 bool CSimMachine::InfLineAt(const INFCONTEXT* context, std::vector<std::string>* fields,
                             bool* hasKey) const {
-  auto it = m_infs.find(reinterpret_cast<uintptr_t>(context ? context->Inf : nullptr));
+  if (!context) return false;
+  auto it = m_infs.find(reinterpret_cast<uintptr_t>(context->Inf));
   if (it == m_infs.end()) return false;
   Inf inf = ParseInf(it->second);
   if (context->Section >= inf.size() || context->Line >= inf[context->Section].lines.size())

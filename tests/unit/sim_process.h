@@ -34,8 +34,14 @@ class SimProcessTest : public ::testing::Test {
     ResetSetupContext();
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    return WinMain(nullptr, nullptr, SkipProgramName(line.data()), 1);
+    try {
+      return WinMain(nullptr, nullptr, SkipProgramName(line.data()), 1);
+    } catch (const CSimMachine::Killed&) {
+      machine.EndKilledProcess();
+      return kKilled;
+    }
   }
+  static constexpr int kKilled = -0x4B1D;  // no exit code: the run was stopped dead
 
   // A package beside the program: {name}.inf and, unless told, {name}.sys.
   void AddPackage(const std::string& name, bool withSys = true) {

@@ -48,6 +48,8 @@ struct SwitchCase {
   const char* commandLine;
   bool install;
   bool silent;
+  bool removePackages = false;  // whole arguments only, letter case ignored
+  bool preinstallOnly = false;
 };
 
 void PrintTo(const SwitchCase& c, std::ostream* out) { *out << "\"" << c.commandLine << "\""; }
@@ -59,6 +61,8 @@ TEST_P(SwitchTest, SwitchesAreFoundAnywhereInTheArguments) {
   Run(c.commandLine);
   EXPECT_EQ(g_bInstall, c.install) << c.commandLine;
   EXPECT_EQ(g_bSilent, c.silent) << c.commandLine;
+  EXPECT_EQ(g_bRemovePackages, c.removePackages) << c.commandLine;
+  EXPECT_EQ(g_bPreinstallOnly, c.preinstallOnly) << c.commandLine;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,7 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{"\"C:\\a -S\\setup.exe\"", true, false},
                       SwitchCase{"\"C:\\a -UNINSTALL\\setup.exe\" \t ", true, false},
                       SwitchCase{"\"\"", true, false},
-                      SwitchCase{"", true, false}));
+                      SwitchCase{"", true, false},
+                      SwitchCase{"setup.exe -REMOVE", false, false, true},
+                      SwitchCase{"setup.exe -remove -S", false, true, true},
+                      SwitchCase{"setup.exe \"-Remove\"", false, false, true},
+                      SwitchCase{"setup.exe -REMOVEX", true, false},
+                      SwitchCase{"setup.exe /x-REMOVE", true, false},
+                      SwitchCase{"\"C:\\a -REMOVE\\setup.exe\"", true, false},
+                      SwitchCase{"setup.exe\t-preinstall", true, false, false, true},
+                      SwitchCase{"setup.exe -PREINSTALLED", true, false}));
 
 TEST_F(StartupTest, ProgramPathIsSearchedOnlyForSsetup) {
   machine.SetProgramPath("C:\\Tools-S\\install.exe");
