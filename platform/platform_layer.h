@@ -74,6 +74,9 @@ class PlatformLayer {
   PLATFORM_OPERATION DWORD GetCurrentProcessId() PLATFORM_ABSTRACT;
   PLATFORM_OPERATION DWORD ResumeThread(HANDLE thread) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL TerminateProcess(HANDLE process, UINT exitCode) PLATFORM_ABSTRACT;
+  // Whether the process that made a leftover still runs.
+  PLATFORM_OPERATION HANDLE OpenProcess(DWORD access, BOOL inheritHandle,
+                                        DWORD processId) PLATFORM_ABSTRACT;
   // Looked up when called (XP on). Where kernel32 lacks it, the processor
   // architecture answered is PROCESSOR_ARCHITECTURE_UNKNOWN.
   PLATFORM_OPERATION void GetNativeSystemInfo(SYSTEM_INFO* info) PLATFORM_ABSTRACT;
@@ -115,6 +118,15 @@ class PlatformLayer {
   PLATFORM_OPERATION BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                          OVERLAPPED* overlapped) PLATFORM_ABSTRACT;
   PLATFORM_OPERATION BOOL FlushFileBuffers(HANDLE file) PLATFORM_ABSTRACT;
+  // What a held handle is: attributes, link count (Windows 95 and NT 4.0 have it).
+  PLATFORM_OPERATION BOOL GetFileInformationByHandle(HANDLE file,
+                                                     BY_HANDLE_FILE_INFORMATION* info) PLATFORM_ABSTRACT;
+  PLATFORM_OPERATION BOOL RemoveDirectoryA(LPCSTR path) PLATFORM_ABSTRACT;
+  // Whether a volume keeps security on its files (FAT does not).
+  PLATFORM_OPERATION BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize,
+                                                LPDWORD serial, LPDWORD maximumLength,
+                                                LPDWORD flags, LPSTR fileSystem,
+                                                DWORD fileSystemSize) PLATFORM_ABSTRACT;
   // A file's or folder's security as self-relative bytes (NT; looked up when
   // called: where advapi32 lacks them they fail with
   // ERROR_CALL_NOT_IMPLEMENTED).

@@ -3,7 +3,8 @@
 #include <string.h>
 
 #include "setup/admin_security.h"
-#include "setup/setup_context.h"
+
+CompanyFolder g_companyFolder;
 
 // FILE_ALL_ACCESS for SYSTEM and Administrators, on the folder and inherited
 // by everything made in it; nothing inherited from the Windows folder, which
@@ -13,11 +14,6 @@ const AdminDescriptor g_companyFolderSecurity = MakeAdminDescriptor(
     kDaclPresent | kDaclProtected | kSelfRelative, true);
 
 namespace {
-
-bool CreateFolder(const CPathString& path, SECURITY_ATTRIBUTES* security) {
-  if (GetPlatform().CreateDirectoryA(path.c_str(), security)) return true;
-  return GetPlatform().GetLastError() == ERROR_ALREADY_EXISTS;
-}
 
 // Whether the SID at `sid` (within `room` bytes) is this process's account.
 bool IsOwnAccount(const unsigned char* sid, DWORD room) {
@@ -36,66 +32,142 @@ bool IsOwnAccount(const unsigned char* sid, DWORD room) {
   return same;
 }
 
-}  // namespace
-
-bool MakeCompanyFolder(const char* windowsDir, CPathString& folder) {
-  folder.Assign(windowsDir).Append("\\Application Data");
-  if (!CreateFolder(folder, nullptr)) return false;
-  folder.Append("\\Velmoran");
-  static const SECURITY_ATTRIBUTES security = {
-      sizeof(security), const_cast<unsigned char*>(g_companyFolderSecurity.bytes), FALSE};
-  // Windows 95/98/Me have no security on files.
-  bool nt = g_osVersion.Info().dwPlatformId == VER_PLATFORM_WIN32_NT;
-  return CreateFolder(folder, nt ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr);
+// One part of the way (Application Data, then the folder): not a reparse
+// point by its attributes (which Wine shows for a link too) nor by its held
+// handle, held sharing no deleting, and with a trusted owner; the folder
+// itself (`seal`) given the protected DACL, on every run: one an older setup
+// made inherits from the Windows folder, which admitted Power Users on
+// 2000-era systems. Null, with *problem, where it is not so.
+HANDLE HoldPart(const char* path, bool seal, const char** problem) {
+  PlatformLayer& platform = GetPlatform();
+  DWORD attributes = platform.GetFileAttributesA(path);
+  *problem = "it is a link to another folder";
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return nullptr;
+  // The name's own object, never a link's target.
+  HANDLE held = platform.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    *problem = "another program holds it";
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool link = !platform.GetFileInformationByHandle(held, &info) ||
+              (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (!link) *problem = "another account owns it";
+  bool ours = !link && HasTrustedOwner(path);
+  if (ours && seal) {
+    *problem = "it cannot be sealed";
+    ours = platform.SetFileSecurityA(
+        path, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        const_cast<unsigned char*>(g_companyFolderSecurity.bytes));
+  }
+  if (ours) return held;
+  platform.CloseHandle(held);
+  return nullptr;
 }
 
-// An owner may always change the DACL, so a folder that another account
-// made (a Power User could, under XP's Windows folder) is never taken for
-// ours, whatever it admits now. One that Administrators or SYSTEM own but
-// that admits others (an older setup's, inheriting from the Windows folder)
-// is given the protected DACL; access that others opened before stays with
-// their handles, but none of them can delete or rename what is held.
-bool SealCompanyFolder(const CPathString& folder, HANDLE held[2], DWORD* error) {
-  PlatformLayer& platform = GetPlatform();
-  CPathString above(folder.c_str());
-  above.Truncate(folder.Length() - 9);  // less "\Velmoran"
-  const CPathString* paths[] = {&above, &folder};
-  for (int i = 0; i < 2; ++i) {
-    held[i] = platform.CreateFileA(paths[i]->c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (held[i] == INVALID_HANDLE_VALUE) {
-      *error = platform.GetLastError();
-      return false;
-    }
+// A part that is not ours moves aside, where Windows lets an administrator
+// rename it, and a new one is made in its place; false where it cannot.
+HANDLE MendPart(const char* path, bool seal, const char* problem, char* note) {
+  char aside[kFormatSize];
+  SetAsideName(aside, path);
+  if (!GetPlatform().MoveFileA(path, aside) || !MakeSealedFolder(path, true)) {
+    FormatInto(note, "%s: %s, and it cannot be set aside (error %u)", path, problem,
+               GetPlatform().GetLastError());
+    return nullptr;
   }
+  FormatInto(note, "%s was set aside as %s: %s; a new one was made", path, aside, problem);
+  const char* again;
+  return HoldPart(path, seal, &again);
+}
+
+// NTFS keeps owners and DACLs; FAT keeps none, and anyone may change any
+// file there, Windows' own included: nothing can be checked or sealed.
+bool KeepsSecurity(const char* windowsDir) {
+  char root[4] = {windowsDir[0], ':', '\\', '\0'};
+  DWORD flags = 0;
+  return !GetPlatform().GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr,
+                                              0) ||
+         (flags & 0x8 /* FILE_PERSISTENT_ACLS */);
+}
+
+}  // namespace
+
+bool HasTrustedOwner(const char* path) {
   alignas(4) unsigned char sd[256];
   DWORD needed = 0;
-  if (!platform.GetFileSecurityA(folder.c_str(), OWNER_SECURITY_INFORMATION, sd, sizeof(sd),
-                                 &needed)) {
-    *error = platform.GetLastError();
+  if (!GetPlatform().GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, sd, sizeof(sd), &needed))
     return false;
-  }
   // The owner SID, where the descriptor says it is: Administrators' is the
-  // one in ours; SYSTEM's differs in its count and first sub-authority. The
-  // account running this setup, an administrator, may own it too (where
-  // objects an administrator makes are not Administrators').
+  // one in ours; SYSTEM's differs in its count and first sub-authority.
   const unsigned char* ours = g_companyFolderSecurity.bytes + 72;
   DWORD at = sd[4] | (sd[5] << 8);
   const unsigned char* owner = sd + at;
-  bool trusted = at && at <= sizeof(sd) - 16 &&
-                 ((memcmp(owner, ours, 16) == 0) ||
-                  (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
-                   owner[9] == 0 && owner[10] == 0 && owner[11] == 0) ||
-                  IsOwnAccount(owner, sizeof(sd) - at));
-  if (!trusted) {
-    *error = ERROR_INVALID_OWNER;
-    return false;
+  return at && at <= sizeof(sd) - 16 &&
+         ((memcmp(owner, ours, 16) == 0) ||
+          (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
+           owner[9] == 0 && owner[10] == 0 && owner[11] == 0) ||
+          IsOwnAccount(owner, sizeof(sd) - at));
+}
+
+bool MakeSealedFolder(const char* path, bool nt) {
+  static const SECURITY_ATTRIBUTES security = {
+      sizeof(security), const_cast<unsigned char*>(g_companyFolderSecurity.bytes), FALSE};
+  PlatformLayer& platform = GetPlatform();
+  // Windows 95/98/Me have no security on files.
+  return platform.CreateDirectoryA(path, nt ? const_cast<SECURITY_ATTRIBUTES*>(&security)
+                                            : nullptr) ||
+         platform.GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void SetAsideName(char* name, const char* path) {
+  SYSTEMTIME now;
+  GetPlatform().GetLocalTime(&now);
+  FormatInto(name, "%s.set-aside-%04u%02u%02u-%02u%02u%02u", path, now.wYear, now.wMonth,
+             now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+bool CheckCompanyFolder(const char* windowsDir, bool nt) {
+  CompanyFolder& folder = g_companyFolder;
+  if (folder.state != kFolderUnchecked) return folder.state == kFolderSafe;
+  folder.note[0] = '\0';
+  bool secured = nt && KeepsSecurity(windowsDir);
+  folder.path.Assign(windowsDir).Append("\\Application Data");
+  for (int part = 0; part < 2; ++part) {
+    if (part) folder.path.Append("\\Velmoran");
+    const char* path = folder.path.c_str();
+    if (!MakeSealedFolder(path, nt)) {
+      folder.state = kFolderMissing;
+      return false;
+    }
+    // Windows 95/98/Me: no owners, no reparse points on FAT, no handles to
+    // folders; nothing can be checked or held there, nor on FAT under NT.
+    if (!secured) continue;
+    const char* problem;
+    folder.held[part] = HoldPart(path, part == 1, &problem);
+    if (!folder.held[part]) folder.held[part] = MendPart(path, part == 1, problem, folder.note);
+    if (!folder.held[part]) {
+      // A link on the way takes everything below it elsewhere, the log too.
+      folder.linkFree = GetPlatform().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
+                        !(GetPlatform().GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        part == 1 && folder.held[0];
+      folder.state = kFolderUnsafe;
+      return false;
+    }
   }
-  if (platform.SetFileSecurityA(folder.c_str(),
-                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                const_cast<unsigned char*>(g_companyFolderSecurity.bytes)))
-    return true;
-  *error = platform.GetLastError();
-  return false;
+  folder.linkFree = true;
+  folder.state = kFolderSafe;
+  return true;
+}
+
+void ReleaseCompanyFolder() {
+  CompanyFolder& folder = g_companyFolder;
+  for (HANDLE& held : folder.held) {
+    if (held) GetPlatform().CloseHandle(held);
+    held = nullptr;
+  }
+  folder.state = kFolderUnchecked;
 }

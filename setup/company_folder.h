@@ -1,28 +1,61 @@
 // The company folder, %windir%\Application Data\Velmoran: the packages'
-// copies, the setup log and, for a moment, the twin the 32-bit file starts.
-// Only administrators and SYSTEM may change what is in it.
+// copies, the setup log, the runs' twins. The setup runs with an
+// administrator's rights and starts code from it, so it must be what its name
+// says and only SYSTEM and Administrators may change it: this check is the one
+// place that knows it, and everything that writes or runs anything there asks
+// it for the folder.
 #ifndef SETUP_COMPANY_FOLDER_H
 #define SETUP_COMPANY_FOLDER_H
 
 #include "platform/platform_layer.h"
 #include "setup/path_string.h"
+#include "setup/text.h"
 
-// Makes the folder (and "Application Data") where missing; on NT with a
-// protected DACL for SYSTEM and Administrators alone. True when it is there,
-// made now or before (a file in its place counts, as Windows reports it).
-bool MakeCompanyFolder(const char* windowsDir, CPathString& folder);
+enum CompanyFolderState {
+  kFolderUnchecked,
+  kFolderSafe,     // ours alone (Windows 9x: nothing can be checked there)
+  kFolderUnsafe,   // not ours, and it could not be set aside
+  kFolderMissing,  // it could not be made
+};
 
-// Holds `folder` (the company folder) and the folder above it open, sharing
-// no deleting, so that neither can be renamed away (and another put in its
-// place) until the handles in `held` are closed; then, where Administrators
-// or SYSTEM own it, gives it the protected DACL, so that no other account can
-// add, replace or delete anything in it, nor change that back. False, with
-// the Windows error, where one cannot be held (another process holds it for
-// deleting), another account owns it (ERROR_INVALID_OWNER), or Windows
-// refuses (a FAT volume has no security). The caller closes what `held`
-// holds (INVALID_HANDLE_VALUE where nothing).
-bool SealCompanyFolder(const CPathString& folder, HANDLE held[2], DWORD* error);
+struct CompanyFolder {
+  CompanyFolderState state;
+  CPathString path;
+  // "Application Data" and the folder, held against renaming until the run
+  // ends (null where nothing is held).
+  HANDLE held[2];
+  // No junction on the way: a file there is the file its name says.
+  bool linkFree;
+  // What the check did (a folder set aside) or why it refused; for the log.
+  char note[kFormatSize];
+};
+extern CompanyFolder g_companyFolder;
 
+// Makes (sealed at creation) or finds the folder below `windowsDir`, checks it
+// and holds it, once a process. On the NT family (`nt`) no part of the way may
+// be a junction or another kind of reparse point, and each part must be owned
+// by Administrators, SYSTEM or the account running the setup; a part that is
+// not is set aside (renamed, with the time) and made anew where Windows lets
+// it. The folder is then given the protected DACL. True when it is safe.
+bool CheckCompanyFolder(const char* windowsDir, bool nt);
+
+// Lets go of the folder; a later check starts over.
+void ReleaseCompanyFolder();
+
+// Whether the file or folder at `path` is owned by Administrators, SYSTEM or
+// the account this process runs as: an owner can always change its DACL.
+bool HasTrustedOwner(const char* path);
+
+// Makes a folder that only SYSTEM and Administrators may change, sealed as it
+// is made (on NT): otherwise Windows would merge the parent's inheritable
+// entries, Power Users' and CREATOR OWNER's among them, into it first.
+bool MakeSealedFolder(const char* path, bool nt);
+
+// "{path}.set-aside-YYYYMMDD-hhmmss": where something in the way goes.
+void SetAsideName(char* name, const char* path);
+
+// The descriptor the folder is made and sealed with: SYSTEM and
+// Administrators alone, owned by Administrators, nothing inherited.
 extern const struct AdminDescriptor g_companyFolderSecurity;
 
 #endif  // SETUP_COMPANY_FOLDER_H

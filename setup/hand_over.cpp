@@ -48,20 +48,52 @@ const void* TwinImage(WORD resource, DWORD* size) {
   return loaded && *size ? platform.LockResource(loaded) : nullptr;
 }
 
-// Twins that a killed run left behind; one that still runs cannot be deleted.
-void RemoveLeftoverTwins(const CPathString& folder) {
+// What a killed run's folder holds, and the folder; what cannot go yet goes
+// with a later run.
+void RemoveRunFolder(const char* folder) {
   PlatformLayer& platform = GetPlatform();
-  const char kPattern[] = "setup*-*.exe";
-  char path[1024];  // what FormatInto may write
-  FormatInto(path, "%s\\%s", folder.c_str(), kPattern);
+  char path[kFormatSize];
+  FormatInto(path, "%s\\*", folder);
+  WIN32_FIND_DATAA found;
+  HANDLE find = platform.FindFirstFileA(path, &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      found.cFileName[MAX_PATH - 1] = '\0';
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      FormatInto(path, "%s\\%s", folder, found.cFileName);
+      platform.DeleteFileA(path);
+    } while (platform.FindNextFileA(find, &found));
+    platform.FindClose(find);
+  }
+  platform.RemoveDirectoryA(folder);
+}
+
+// Run folders that a killed run left behind, once the process that made
+// each no longer runs (its twin, which runs from there, cannot go before);
+// and the twins older setups left in the company folder itself.
+void RemoveLeftovers(const char* folder) {
+  PlatformLayer& platform = GetPlatform();
+  char path[kFormatSize];
+  FormatInto(path, "%s\\*", folder);
   WIN32_FIND_DATAA found;
   HANDLE find = platform.FindFirstFileA(path, &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
     found.cFileName[MAX_PATH - 1] = '\0';
-    if (!MatchesPattern(found.cFileName, kPattern)) continue;
-    FormatInto(path, "%s\\%s", folder.c_str(), found.cFileName);
-    platform.DeleteFileA(path);
+    FormatInto(path, "%s\\%s", folder, found.cFileName);
+    // Long names only: the pattern matches 8.3 names too.
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (MatchesPattern(found.cFileName, "setup*-*.exe")) platform.DeleteFileA(path);
+      continue;
+    }
+    if (!MatchesPattern(found.cFileName, "run-*")) continue;
+    DWORD pid = 0;
+    for (const char* p = found.cFileName + 4; *p && *p != '-'; ++p)
+      pid = pid * 16 + static_cast<DWORD>(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
+    HANDLE maker = platform.OpenProcess(SYNCHRONIZE, FALSE, pid);
+    bool runs = maker && platform.WaitForSingleObject(maker, 0) == WAIT_TIMEOUT;
+    if (maker) platform.CloseHandle(maker);
+    if (!runs) RemoveRunFolder(path);
   } while (platform.FindNextFileA(find, &found));
   platform.FindClose(find);
 }
@@ -142,7 +174,8 @@ bool StartTwin(const char* path, LPCSTR arguments, HANDLE job, PROCESS_INFORMATI
 }
 
 // A scanner may still hold the file a moment after the twin ended; what
-// cannot go now goes at the next restart, or with the next run.
+// cannot go now goes at the next restart (the twin, then its folder), or
+// with the next run.
 void DeleteTwin(const char* path) {
   PlatformLayer& platform = GetPlatform();
   for (int attempt = 0; !platform.DeleteFileA(path); ++attempt) {
@@ -189,43 +222,46 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
     FormatInto(g_szHandOverFailure, "this file carries no %s.exe", name);
     return false;
   }
-  CPathString program, windows, folder;
-  if (!ReadProgramPath(program) || !ReadPlatformPath(windows, kWindowsDir) ||
-      !MakeCompanyFolder(windows.c_str(), folder)) {
-    FormatInto(g_szHandOverFailure, "no company folder for %s.exe (error %u)", name,
+  CPathString program, windows;
+  if (!ReadProgramPath(program) || !ReadPlatformPath(windows, kWindowsDir)) {
+    FormatInto(g_szHandOverFailure, "no path for %s.exe (error %u)", name, platform.GetLastError());
+    return false;
+  }
+  // The company folder, checked and held until the run ends; then a folder
+  // of this run's own in it, sealed as it is made, for the twin alone: no
+  // file planted beside it, and no other run's cleaning, can reach it.
+  if (!CheckCompanyFolder(windows.c_str(), true)) {
+    FormatInto(g_szHandOverFailure, "the company folder is not safe to use%s%s",
+               *g_companyFolder.note ? ": " : "", g_companyFolder.note);
+    return false;
+  }
+  const char* company = g_companyFolder.path.c_str();
+  RemoveLeftovers(company);
+  char run[kFormatSize], path[kFormatSize];
+  FormatInto(run, "%s\\run-%X-%X", company, platform.GetCurrentProcessId(),
+             platform.GetTickCount());
+  FormatInto(path, "%s\\%s-%X.exe", run, name, platform.GetCurrentProcessId());
+  if (!MakeSealedFolder(run, true)) {
+    FormatInto(g_szHandOverFailure, "%s could not be made (error %u)", run,
                platform.GetLastError());
     return false;
   }
   DWORD error = 0;
-  HANDLE folders[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
   bool started = false;
-  char path[1024];  // what FormatInto may write
-  FormatInto(path, "%s\\%s-%X.exe", folder.c_str(), name, platform.GetCurrentProcessId());
-  bool written = false;
   HANDLE job = nullptr;
   PROCESS_INFORMATION child;
-  if (!SealCompanyFolder(folder, folders, &error)) {
-    FormatInto(g_szHandOverFailure, "%s is open to other accounts (error %u)", folder.c_str(),
-               error);
+  HANDLE held = WriteTwin(path, image, size, &error);
+  bool written = held != INVALID_HANDLE_VALUE;
+  if (!written) {
+    FormatInto(g_szHandOverFailure, "%s could not be written (error %u)", path, error);
   } else {
-    RemoveLeftoverTwins(folder);
-    HANDLE held = WriteTwin(path, image, size, &error);
-    written = held != INVALID_HANDLE_VALUE;
-    if (!written) {
-      FormatInto(g_szHandOverFailure, "%s could not be written (error %u)", path, error);
-    } else {
-      platform.SetEnvironmentVariableA(kOriginVariable, program.c_str());
-      job = MakeKillOnCloseJob();
-      started = StartTwin(path, arguments, job, &child, &error);
-      platform.CloseHandle(held);
-      if (!started)
-        FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", path, error);
-    }
+    platform.SetEnvironmentVariableA(kOriginVariable, program.c_str());
+    job = MakeKillOnCloseJob();
+    started = StartTwin(path, arguments, job, &child, &error);
+    platform.CloseHandle(held);
+    if (!started)
+      FormatInto(g_szHandOverFailure, "%s could not be started (error %u)", path, error);
   }
-  // Once it runs, its image is mapped and the folders need holding no more.
-  for (HANDLE folderHandle : folders)
-    if (folderHandle != INVALID_HANDLE_VALUE) platform.CloseHandle(folderHandle);
-  if (!written) return false;
   if (started) {
     // A child whose end cannot be seen has an unknown outcome: failure.
     DWORD code = static_cast<DWORD>(-1);
@@ -235,8 +271,10 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
     platform.CloseHandle(child.hProcess);
     *exitCode = code;
   }
+  // Closing the job ends what runs in it: only once the twin has ended.
   if (job) platform.CloseHandle(job);
-  DeleteTwin(path);
+  if (written) DeleteTwin(path);
+  if (!platform.RemoveDirectoryA(run)) platform.MoveFileExA(run, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   return started;
 #endif
 }

@@ -20,6 +20,8 @@ bool COsVersion::IsNt4() const {
 
 bool COsVersion::IsWin9x() const { return m_info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS; }
 
+bool IsNtFamily() { return g_osVersion.Info().dwPlatformId == VER_PLATFORM_WIN32_NT; }
+
 COsVersion g_osVersion;
 CPathString g_strWindowsDir;
 CPathString g_strModuleDir;
@@ -72,20 +74,45 @@ bool ReadPlatformPath(CPathString& out, PlatformPath which) {
   return length != 0 && length < MAX_PATH && !out.IsEmpty();
 }
 
-// "X:\..." or "\\server\...": a path that names one place wherever the run starts.
+// "X:\\..." or "\\\\server\\...": a path that names one place wherever the run starts.
 static bool IsFullPath(const char* path) {
   char drive = static_cast<char>(path[0] | 0x20);
   return (drive >= 'a' && drive <= 'z' && path[1] == ':' && path[2] == '\\') ||
          (path[0] == '\\' && path[1] == '\\');
 }
 
-// Only a native file is ever started as a twin: the 32-bit one pays no
-// heed, so that a variable left in some environment cannot send a run on
-// 32-bit Windows to another folder. A twin started by hand with the variable
-// set acts as if it had been started from that path, which anyone who may
-// start it could arrange by copying it there.
+bool g_bTwin;
+
+// A native file that our 32-bit file wrote into a run folder of the checked
+// company folder, which only SYSTEM and Administrators may change: only that
+// file can have started it there. The process's architecture is Windows'
+// answer, not this build's.
+bool RecogniseTwin() {
+  IsMultiProcessor();
+  g_bTwin = false;
+  if (g_wProcessorArchitecture != PROCESSOR_ARCHITECTURE_AMD64 &&
+      g_wProcessorArchitecture != PROCESSOR_ARCHITECTURE_ARM64)
+    return false;
+  CPathString module, windows;
+  if (!ReadPlatformPath(module, kModuleFile) || !ReadPlatformPath(windows, kWindowsDir))
+    return false;
+  const char* file = FindLastChar(module.c_str(), '\\');
+  if (!file) return false;
+  module.Truncate(static_cast<size_t>(file - module.c_str()));
+  const char* run = FindLastChar(module.c_str(), '\\');
+  if (!run || !MatchesPattern(run + 1, "run-*")) return false;
+  module.Truncate(static_cast<size_t>(run - module.c_str()));
+  CPathString company(windows);
+  company.Append("\\Application Data\\Velmoran");
+  g_bTwin = SameText(module.c_str(), company.c_str()) && CheckCompanyFolder(windows.c_str(), true);
+  return g_bTwin;
+}
+
+// Only a twin believes the origin its parent gave it, and only as a full
+// path: a variable set in some environment (an unelevated program may set the
+// user's) sends no other run to another folder.
 bool ReadProgramPath(CPathString& path) {
-  if (sizeof(void*) == 8) {
+  if (g_bTwin) {
     char origin[MAX_PATH];
     DWORD length = GetPlatform().GetEnvironmentVariableA(kOriginVariable, origin, MAX_PATH);
     if (length > 3 && length < MAX_PATH && IsFullPath(origin)) {
@@ -185,7 +212,11 @@ int InitSetup(LPCSTR commandLine) {
   if (!EnterModuleDir()) return -1;
   g_bMultiProcessor = IsMultiProcessor();
 
-  if (!g_osVersion.IsNt4() && !MakeCompanyFolder(g_strWindowsDir.c_str(), g_strAppDataDir)) return -1;
+  if (!g_osVersion.IsNt4()) {
+    CheckCompanyFolder(g_strWindowsDir.c_str(), IsNtFamily());
+    if (g_companyFolder.state == kFolderMissing) return -1;
+    g_strAppDataDir = g_companyFolder.path;
+  }
 
   ReadSwitches(commandLine);
 

@@ -20,6 +20,8 @@ class COsVersion {
 };
 
 extern COsVersion g_osVersion;
+// Windows NT 4.0, 2000 and later: owners, DACLs and handles to folders.
+bool IsNtFamily();
 extern CPathString g_strWindowsDir;
 extern CPathString g_strModuleDir;
 extern CPathString g_strAppDataDir;
@@ -45,6 +47,12 @@ enum PlatformPath { kWindowsDir, kModuleFile, kSystemDir };
 // Fills a platform path; false when it does not fit a path buffer, since a
 // truncated path names some other place.
 bool ReadPlatformPath(CPathString& out, PlatformPath which);
+
+// Whether this process is a twin that our 32-bit file started: the native
+// file in a run folder of the checked company folder (g_bTwin). Its parent
+// holds the lock for it. Once, first of all.
+extern bool g_bTwin;
+bool RecogniseTwin();
 
 // The full path of the program the user started: this file's own, or, in a
 // twin that a 32-bit file started, that file's. False when it does not fit a

@@ -3,6 +3,7 @@
 #include "setup/setup_context.h"
 
 #include "devices/device_install.h"
+#include "setup/company_folder.h"
 
 void ResetSetupContext() {
   g_osVersion = COsVersion();
@@ -18,4 +19,6 @@ void ResetSetupContext() {
   g_wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   g_pfnSetupCopyOEMInf = nullptr;
   ResetDeviceSteps();
+  g_bTwin = false;
+  g_companyFolder = CompanyFolder();  // a new process holds nothing yet
 }

@@ -75,7 +75,9 @@ void Give(HANDLE mutex) {
 }  // namespace
 
 // Always the session name first, so that no two setups wait for each other crosswise.
-CSetupLock::CSetupLock() : m_hSession(nullptr), m_hGlobal(nullptr), m_bHeld(false), m_nWaited(0) {
+CSetupLock::CSetupLock(bool parentHolds)
+    : m_hSession(nullptr), m_hGlobal(nullptr), m_bHeld(parentHolds), m_nWaited(0) {
+  if (parentHolds) return;
   DWORD start = GetPlatform().GetTickCount();
   bool timedOut = false;
   m_hSession = Take(kLockName, start, &timedOut);

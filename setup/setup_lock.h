@@ -9,6 +9,12 @@
 // (Intune, Configuration Manager) retry on their own.
 const int kAnotherSetupRunning = 1618;
 
+// Exit code when the company folder is not safe to use and cannot be set
+// aside: Windows Installer's ERROR_INSTALL_PACKAGE_REJECTED ("forbidden by
+// system policy"), a failure to every deployment tool, never retried on its
+// own; an administrator must look.
+const int kCompanyFolderRefused = 1625;
+
 // How long a setup waits for the lock, both names together: a first setup's
 // copies and registrations take seconds to a few minutes even from a slow CD
 // or share, and a management agent gives an install 60 minutes (Intune's
@@ -25,7 +31,9 @@ const DWORD kLockWaitLimit = 15 * 60 * 1000;
 // mutex is tried again every second, and the wait ends at the time limit.
 class CSetupLock {
  public:
-  CSetupLock();
+  // `parentHolds`: a twin's parent holds the lock for it and waits for it,
+  // so the twin takes none (it would wait for itself).
+  explicit CSetupLock(bool parentHolds);
   ~CSetupLock();
   CSetupLock(const CSetupLock&) = delete;
   CSetupLock& operator=(const CSetupLock&) = delete;

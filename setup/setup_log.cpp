@@ -61,11 +61,16 @@ void Outcome(char* out, bool ok, DWORD error) {
   FormatInto(out, ": error %u (0x%08X)%s%s", error, error, length ? " " : "", text);
 }
 
-HANDLE OpenForAppending(const char* path) {
+HANDLE OpenForAppending(const char* path, DWORD disposition = OPEN_ALWAYS) {
   // Readers (Notepad, type, a log collector) may open it meanwhile. Read
-  // access for the last bytes an earlier run wrote.
+  // access for the last bytes an earlier run wrote. On NT a link's own name,
+  // never what it points to.
   return GetPlatform().CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                   disposition,
+                                   IsNtFamily() ? FILE_ATTRIBUTE_NORMAL |
+                                                      FILE_FLAG_OPEN_REPARSE_POINT
+                                                : FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
 }
 
 // Past 1 MiB the log becomes setup.log.old (MoveFileExA does nothing on
@@ -99,6 +104,38 @@ HANDLE OpenRotated(const char* path) {
   else if (aside)
     platform.MoveFileA(older, old);
   return OpenForAppending(path);
+}
+
+// Whether the held log is ours alone: one name (a hard link planted under its
+// name before the folder was sealed would take the writes to another file),
+// no reparse point, an owner that only an administrator can be.
+bool IsOwnLog(HANDLE log, const char* path) {
+  PlatformLayer& platform = GetPlatform();
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD attributes = platform.GetFileAttributesA(path);
+  return platform.GetFileInformationByHandle(log, &info) && info.nNumberOfLinks == 1 &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         HasTrustedOwner(path);
+}
+
+// A log that is not ours alone is set aside, whatever it is, and a new one
+// begun: `note` says so for the log itself.
+HANDLE OpenOwnLog(const char* path, char* note) {
+  HANDLE log = OpenRotated(path);
+  if (log == INVALID_HANDLE_VALUE || !IsNtFamily() || IsOwnLog(log, path)) return log;
+  PlatformLayer& platform = GetPlatform();
+  platform.CloseHandle(log);
+  char aside[kLineSize];
+  SetAsideName(aside, path);
+  if (!platform.MoveFileA(path, aside)) return INVALID_HANDLE_VALUE;
+  FormatInto(note, "%s was set aside as %s: it was not this setup's own file", path, aside);
+  log = OpenForAppending(path, CREATE_NEW);
+  if (log != INVALID_HANDLE_VALUE && !IsOwnLog(log, path)) {
+    platform.CloseHandle(log);
+    return INVALID_HANDLE_VALUE;
+  }
+  return log;
 }
 
 // A run cut short (a crash, a full disk) can leave its last line without its
@@ -155,6 +192,10 @@ void WriteHeader(LPCSTR commandLine, DWORD waited) {
           *g_szHandOverFailure ? "; not handed over: " : "",
           g_szHandOverFailure);
   LogLine("silent: %s; waited %u ms for another setup", g_bSilent ? "yes" : "no", waited);
+  char origin[4];
+  if (!g_bTwin && platform.GetEnvironmentVariableA(kOriginVariable, origin, sizeof(origin)))
+    LogLine("%s is set and ignored: this is no twin that a setup of ours started",
+            kOriginVariable);
   // A twin started by the 32-bit file: which file runs, for which.
   CPathString running;
   ReadPlatformPath(running, kModuleFile);
@@ -181,13 +222,16 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   memset(&g_setupTally, 0, sizeof(g_setupTally));
   g_hLog = nullptr;
   if (g_strWindowsDir.IsEmpty()) return;
-  // NT 4.0 makes no company folder of its own: here it is made for the log.
-  // Elsewhere start-up made it, or there is none and so no log.
-  CPathString folder;
-  if (g_osVersion.IsNt4()) MakeCompanyFolder(g_strWindowsDir.c_str(), folder);
-  char path[kLineSize];
-  FormatInto(path, "%s\\Application Data\\Velmoran\\setup.log", g_strWindowsDir.c_str());
-  HANDLE log = OpenRotated(path);
+  // NT 4.0 uses the company folder for the log alone: it is made and checked
+  // here. Elsewhere start-up did, or there is none and so no log; nor where a
+  // link on the way would take the log elsewhere.
+  if (g_osVersion.IsNt4()) CheckCompanyFolder(g_strWindowsDir.c_str(), true);
+  const CompanyFolder& folder = g_companyFolder;
+  if ((folder.state != kFolderSafe && folder.state != kFolderUnsafe) || !folder.linkFree) return;
+  char path[kLineSize], aside[kLineSize];
+  aside[0] = '\0';
+  FormatInto(path, "%s\\setup.log", folder.path.c_str());
+  HANDLE log = OpenOwnLog(path, aside);
   if (log == INVALID_HANDLE_VALUE) return;
   // At the end of the file: earlier runs' bytes are never touched.
   DWORD size = GetPlatform().SetFilePointer(log, 0, nullptr, FILE_END);
@@ -198,6 +242,8 @@ void OpenSetupLog(LPCSTR commandLine, DWORD waitedForLock) {
   g_hLog = log;
   EndCutLine(size);
   WriteHeader(commandLine, waitedForLock);
+  if (*folder.note) LogLine("%s", folder.note);
+  if (*aside) LogLine("%s", aside);
 }
 
 void LogLine(const char* format, ...) {

@@ -3,10 +3,12 @@
 #include "devices/package_removal.h"
 #include "infpkg/inf_package.h"
 #include "ntdrivers/nt_driver_sets.h"
+#include "setup/company_folder.h"
 #include "setup/hand_over.h"
 #include "setup/setup_context.h"
 #include "setup/setup_lock.h"
 #include "setup/setup_log.h"
+#include "setup/text.h"
 
 namespace {
 
@@ -69,24 +71,44 @@ extern "C" LPSTR SkipProgramName(LPSTR commandLine) {
   return reinterpret_cast<LPSTR>(p);
 }
 
+// The company folder is not what its name says and could not be set aside:
+// nothing is staged or started from it, and the exit code is a failure that
+// no deployment tool takes for success or retries on its own.
+int RefuseCompanyFolder() {
+  char message[kFormatSize];
+  FormatInto(message, "Setup will not use %s: %s\nAn administrator must remove it; then run "
+             "setup again.", g_companyFolder.path.c_str(), g_companyFolder.note);
+  SetupMessageBox(nullptr, message, "setup", MB_OK);
+  return kCompanyFolderRefused;
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-  // First of all: the 64-bit twin takes the lock, makes the folders and shows the boxes.
-  DWORD childExitCode;
-  if (HandOverToNativeSetup(commandLine, &childExitCode)) return static_cast<int>(childExitCode);
-  // Before anything changes on the machine; given back when the route has ended.
-  CSetupLock lock;
+  // Before anything changes on the machine, the hand-over included: two runs
+  // of the 32-bit file never meet in the company folder. Given back when the
+  // route has ended.
+  CSetupLock lock(RecogniseTwin());
   if (!lock.IsHeld()) {
     if (!IsSilentRun(commandLine))
       SetupMessageBox(nullptr, "Another setup is running. Try again when it has finished.",
                       "setup", MB_OK);
     return kAnotherSetupRunning;
   }
+  // The 64-bit twin makes the folders and shows the boxes.
+  DWORD childExitCode;
+  if (HandOverToNativeSetup(commandLine, &childExitCode)) {
+    ReleaseCompanyFolder();
+    return static_cast<int>(childExitCode);
+  }
   bool started = InitSetup(commandLine) != -1;
   OpenSetupLog(commandLine, lock.Waited());
-  int exitCode = started ? RunRoute() : -1;
+  int exitCode = !started ? -1
+                 : !g_osVersion.IsNt4() && g_companyFolder.state == kFolderUnsafe
+                     ? RefuseCompanyFolder()
+                     : RunRoute();
   if (!started)
     SetupMessageBox(nullptr, "Setup failed to initialize.\nPlease check OS for compatibility.",
                     "setup", MB_OK);
   CloseSetupLog(exitCode);
+  ReleaseCompanyFolder();
   return exitCode;
 }

@@ -72,9 +72,11 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   }
   std::string content = from->content;
   DWORD attributes = from->attributes;
-  Node& copy = MakeNode(to, false);
+  // An existing name is opened and written: every name of that file sees it.
+  Node& copy = NodeAt(to) ? *NodeAt(to) : MakeNode(to, false);
   copy.content = content;
   copy.attributes = attributes;
+  SyncLinks(copy);
   return TRUE;
 }
 
@@ -86,7 +88,8 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
 BOOL CSimMachine::DeleteFileA(LPCSTR path) {
   Record("DeleteFileA(" + Text(path) + ")");
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
-  Node* node = NodeAt(path);
+  // The name goes; another name of the same file keeps it.
+  Node* node = LinkAt(path);
   if (!node) return Fail(ERROR_FILE_NOT_FOUND);
   if (node->folder || node->deletePending || (node->attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
@@ -134,7 +137,8 @@ DWORD CSimMachine::GetFileAttributesA(LPCSTR path) {
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_FILE_ATTRIBUTES;
   // A device is there, whatever the folder.
   if (!DeviceOf(NameOf(Resolve(path))).empty()) return FILE_ATTRIBUTE_ARCHIVE;
-  const Node* node = NodeAt(path);
+  // A junction's own attributes: it is not followed at the end of the path.
+  const Node* node = LinkAt(path);
   if (!node) {
     const Node* parent = NodeAt(ParentOf(Resolve(path)));
     return Fail(parent && parent->folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
@@ -154,6 +158,7 @@ BOOL CSimMachine::SetFileAttributesA(LPCSTR path, DWORD attributes) {
   DWORD kept = attributes & kSettableFileAttributes;
   if (node->folder) kept |= FILE_ATTRIBUTE_DIRECTORY;
   node->attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+  SyncLinks(*node);  // the file's, whichever name
   return TRUE;
 }
 
@@ -270,7 +275,9 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
   std::string full = Resolve(name);
   const Node* parent = NodeAt(ParentOf(full));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
-  Node* node = NodeAt(full);
+  // A junction at the end is followed unless its own name is asked for.
+  Node* node = flags & FILE_FLAG_OPEN_REPARSE_POINT ? LinkAt(full) : NodeAt(full);
+  if (!node && LinkAt(full)) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   // A folder opens only as such, for reading what it holds.
   bool folder = node && node->folder;
   if (folder && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || disposition != OPEN_EXISTING ||
@@ -295,9 +302,12 @@ HANDLE CSimMachine::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, SECU
     return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
   bool existed = node != nullptr;
   if (!node) node = &MakeNode(full, false);
-  if (disposition == CREATE_ALWAYS) node->content.clear();
+  if (disposition == CREATE_ALWAYS) {
+    node->content.clear();
+    SyncLinks(*node);
+  }
   uintptr_t handle = m_nNextFile++;
-  m_files[handle] = OpenFile{Upper(full), access, shareMode};
+  m_files[handle] = OpenFile{Upper(node->path), access, shareMode};
   m_nLastError = existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
   return reinterpret_cast<HANDLE>(handle);
 }
@@ -332,10 +342,12 @@ BOOL CSimMachine::WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD w
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   if (!(open->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
   if (m_nWriteRefusal) return Fail(m_nWriteRefusal);
-  std::string& content = m_nodes[open->key].content;
+  Node& node = m_nodes[open->key];
+  std::string& content = node.content;
   if (content.size() < open->position) content.resize(open->position, '\0');
   content.replace(open->position, size, static_cast<const char*>(data), size);
   open->position += size;
+  SyncLinks(node);
   if (written) *written = size;
   return TRUE;
 }
@@ -368,38 +380,126 @@ BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
 
 // MoveFile renames read-only files too, but not onto an existing name (one
 // that a file marked for deletion keeps included), and not while a process
-// has the file open without FILE_SHARE_DELETE. The handles open on it stay
-// open on the new name.
-// Only the delete at the next restart is asked of it here.
+// has the file open without FILE_SHARE_DELETE; a folder moves with all it
+// holds, but not while a file below it is open. A junction's own name moves,
+// not its target. The handles open on it stay open on the new name. The image
+// of a running process is mapped, yet its name may change.
+BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
+  Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
+  return Move(existing, newName, 0);
+}
+
+// With MOVEFILE_REPLACE_EXISTING a file takes the place of another file's
+// name (never a folder's, nor a read-only or open one's): the name is
+// replaced, and another name of the file it held keeps that file. With
+// MOVEFILE_DELAY_UNTIL_REBOOT and no new name the file goes at the restart.
 BOOL CSimMachine::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
   Record("MoveFileExA(" + Text(existing) + ", " + Text(newName) + ", " + Number(flags) + ")");
-  if (newName || flags != MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_INVALID_PARAMETER);
-  if (!NodeAt(existing)) return Fail(ERROR_FILE_NOT_FOUND);
-  m_deletesAtRestart.push_back(existing);
+  if (!newName && flags == MOVEFILE_DELAY_UNTIL_REBOOT) {
+    if (!LinkAt(existing)) return Fail(ERROR_FILE_NOT_FOUND);
+    m_deletesAtRestart.push_back(existing);
+    return TRUE;
+  }
+  if (!newName || (flags & ~MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_INVALID_PARAMETER);
+  return Move(existing, newName, flags);
+}
+
+BOOL CSimMachine::Move(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  if (!existing || !newName || TooLong(existing) || TooLong(newName))
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  Node* from = LinkAt(existing);
+  if (!from) return Fail(ERROR_FILE_NOT_FOUND);
+  if (from->deletePending) return Fail(ERROR_ACCESS_DENIED);
+  std::string oldPath = from->path;
+  std::string to = Resolve(newName);
+  if (Node* taken = LinkAt(to)) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+    if (taken->folder || from->folder || taken == from ||
+        (taken->attributes & FILE_ATTRIBUTE_READONLY) || SharingConflict(*taken, 0, kShareAll) ||
+        IsRunningImage(taken->path))
+      return Fail(ERROR_ACCESS_DENIED);
+  }
+  const Node* parent = NodeAt(ParentOf(to));
+  if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
+  if (WritesDenied(to) || WritesDenied(oldPath)) return Fail(ERROR_ACCESS_DENIED);
+  if (SharingConflict(*from, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
+  std::string below = Upper(oldPath) + "\\";
+  if (from->folder && from->target.empty()) {
+    for (const auto& file : m_files)
+      if (file.second.key.compare(0, below.size(), below) == 0) return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (LinkAt(to)) EraseNode(Resolve(to));
+  // The name and, for a folder, every name below it.
+  std::vector<std::pair<std::string, Node>> moved;
+  for (const auto& entry : m_nodes)
+    if (entry.first == Upper(oldPath) ||
+        (from->folder && from->target.empty() && entry.first.compare(0, below.size(), below) == 0))
+      moved.push_back({entry.second.path, entry.second});
+  for (const auto& entry : moved) EraseNode(entry.first);
+  for (const auto& entry : moved) {
+    std::string path = to + entry.first.substr(oldPath.size());
+    Node& node = MakeNode(path, entry.second.folder);
+    std::string shortName = node.shortName;
+    uint64_t order = node.order;
+    node = entry.second;
+    node.path = path;
+    node.shortName = shortName;
+    node.order = order;
+  }
+  std::string oldKey = Upper(oldPath);
+  for (auto& file : m_files) {
+    if (file.second.key == oldKey || file.second.key.compare(0, below.size(), below) == 0)
+      file.second.key = Upper(to) + file.second.key.substr(oldKey.size());
+  }
+  for (ProcessStart& process : m_processes) {
+    if (!process.ended && Upper(Resolve(process.application)).compare(0, oldKey.size(), oldKey) == 0 &&
+        (Upper(Resolve(process.application)).size() == oldKey.size() ||
+         Upper(Resolve(process.application))[oldKey.size()] == '\\'))
+      process.application = to + Resolve(process.application).substr(oldKey.size());
+  }
   return TRUE;
 }
 
-BOOL CSimMachine::MoveFileA(LPCSTR existing, LPCSTR newName) {
-  Record("MoveFileA(" + Text(existing) + ", " + Text(newName) + ")");
-  if (TooLong(existing) || TooLong(newName)) return Fail(ERROR_FILENAME_EXCED_RANGE);
-  Node* from = NodeAt(existing);
-  if (!from) return Fail(ERROR_FILE_NOT_FOUND);
-  if (from->deletePending) return Fail(ERROR_ACCESS_DENIED);
-  std::string to = Resolve(newName);
-  if (NodeAt(to)) return Fail(ERROR_ALREADY_EXISTS);
-  const Node* parent = NodeAt(ParentOf(to));
-  if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
-  if (WritesDenied(to) || WritesDenied(from->path)) return Fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(*from, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
-  Node moved = *from;
-  std::string oldKey = Upper(Resolve(existing));
-  EraseNode(Resolve(existing));
-  Node& node = MakeNode(to, moved.folder);
-  node.content = moved.content;
-  node.attributes = moved.attributes;
-  node.locked = moved.locked;
-  node.otherOpens = moved.otherOpens;
-  for (auto& file : m_files)
-    if (file.second.key == oldKey) file.second.key = Upper(to);
+// An empty folder, or a junction's own name; not while another process holds
+// it without sharing deleting.
+BOOL CSimMachine::RemoveDirectoryA(LPCSTR path) {
+  Record("RemoveDirectoryA(" + Text(path) + ")");
+  if (!path || TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  Node* node = LinkAt(path);
+  if (!node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!node->folder) return Fail(ERROR_DIRECTORY);
+  std::string below = Upper(node->path) + "\\";
+  if (node->target.empty()) {
+    for (const auto& entry : m_nodes)
+      if (entry.first.compare(0, below.size(), below) == 0) return Fail(ERROR_DIR_NOT_EMPTY);
+  }
+  if (SharingConflict(*node, 0, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
+  if (!node->target.empty()) --m_nJunctions;
+  EraseNode(node->path);
+  return TRUE;
+}
+
+// What a handle holds: its attributes (a junction's own, where opened as
+// such), size and its count of names.
+BOOL CSimMachine::GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  Record("GetFileInformationByHandle()");
+  OpenFile* open = FileOf(file);
+  if (!open || !info) return Fail(ERROR_INVALID_HANDLE);
+  const Node& node = m_nodes[open->key];
+  memset(info, 0, sizeof(*info));
+  info->dwFileAttributes = node.attributes;
+  info->dwVolumeSerialNumber = 0x1234ABCD;
+  info->nFileSizeLow = static_cast<DWORD>(node.content.size());
+  info->nNumberOfLinks = LinkCount(node);
+  info->nFileIndexLow = static_cast<DWORD>(node.linkGroup ? node.linkGroup : node.order);
+  return TRUE;
+}
+
+// FILE_PERSISTENT_ACLS (8) for NTFS; FAT keeps no security.
+BOOL CSimMachine::GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, LPDWORD, LPDWORD,
+                                        LPDWORD flags, LPSTR, DWORD) {
+  Record("GetVolumeInformationA(" + Text(root) + ")");
+  if (!root || !NodeAt(root)) return Fail(ERROR_PATH_NOT_FOUND);
+  if (flags) *flags = m_bFat ? 0x2 : 0x2 | 0x8;  // case-preserved names, persistent ACLs
   return TRUE;
 }

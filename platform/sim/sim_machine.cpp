@@ -89,6 +89,16 @@ std::string CSimMachine::Resolve(const std::string& path) const {
   while (full.size() > 2 && full.back() == '\\' &&
          LastSeparator(full) == full.size() - 1)
     full.pop_back();
+  // A junction on the way is followed: what lies below it lies below its target.
+  int followed = 0;
+  for (size_t at = 3; m_nJunctions && at < full.size() && followed < 32; ++at) {
+    if (full[at] != '\\') continue;
+    auto it = m_nodes.find(Upper(full.substr(0, at)));
+    if (it == m_nodes.end() || it->second.target.empty()) continue;
+    full = it->second.target + full.substr(at);
+    at = 2;
+    ++followed;
+  }
   return full;
 }
 
@@ -104,14 +114,45 @@ std::string CSimMachine::NameOf(const std::string& fullPath) const {
   return separator == std::string::npos ? fullPath : fullPath.substr(separator + 1);
 }
 
-CSimMachine::Node* CSimMachine::NodeAt(const std::string& path) {
+CSimMachine::Node* CSimMachine::LinkAt(const std::string& path) {
   auto it = m_nodes.find(Upper(Resolve(path)));
   return it == m_nodes.end() ? nullptr : &it->second;
 }
 
-const CSimMachine::Node* CSimMachine::NodeAt(const std::string& path) const {
+const CSimMachine::Node* CSimMachine::LinkAt(const std::string& path) const {
   auto it = m_nodes.find(Upper(Resolve(path)));
   return it == m_nodes.end() ? nullptr : &it->second;
+}
+
+CSimMachine::Node* CSimMachine::NodeAt(const std::string& path) {
+  return const_cast<Node*>(static_cast<const CSimMachine*>(this)->NodeAt(path));
+}
+
+const CSimMachine::Node* CSimMachine::NodeAt(const std::string& path) const {
+  const Node* node = LinkAt(path);
+  for (int depth = 0; node && !node->target.empty() && depth < 32; ++depth)
+    node = LinkAt(node->target);
+  return node && node->target.empty() ? node : nullptr;
+}
+
+void CSimMachine::SyncLinks(const Node& changed) {
+  if (!changed.linkGroup) return;
+  for (auto& entry : m_nodes) {
+    Node& other = entry.second;
+    if (other.linkGroup != changed.linkGroup || &other == &changed) continue;
+    other.content = changed.content;
+    other.attributes = changed.attributes;
+    other.ownerSid = changed.ownerSid;
+    other.dacl = changed.dacl;
+    other.daclPresent = changed.daclPresent;
+  }
+}
+
+DWORD CSimMachine::LinkCount(const Node& node) const {
+  if (!node.linkGroup) return 1;
+  DWORD count = 0;
+  for (const auto& entry : m_nodes) count += entry.second.linkGroup == node.linkGroup;
+  return count;
 }
 
 CSimMachine::Node& CSimMachine::MakeNode(const std::string& fullPath, bool folder) {
@@ -247,6 +288,38 @@ void CSimMachine::AddFile(const std::string& path, const std::string& content) {
 
 void CSimMachine::RemovePath(const std::string& path) { EraseNode(Resolve(path)); }
 
+void CSimMachine::AddJunction(const std::string& path, const std::string& target) {
+  std::string full = Resolve(path);
+  AddFolder(ParentOf(full));
+  Node& link = MakeNode(full, true);
+  link.target = Resolve(target);
+  link.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  ++m_nJunctions;
+}
+
+void CSimMachine::AddHardLink(const std::string& existing, const std::string& path) {
+  Node* file = NodeAt(existing);
+  if (!file || file->folder) return;
+  if (!file->linkGroup) file->linkGroup = m_nNextLinkGroup++;
+  Node copy = *file;
+  std::string full = Resolve(path);
+  AddFolder(ParentOf(full));
+  Node& link = MakeNode(full, false);
+  link.content = copy.content;
+  link.attributes = copy.attributes;
+  link.ownerSid = copy.ownerSid;
+  link.dacl = copy.dacl;
+  link.daclPresent = copy.daclPresent;
+  link.linkGroup = copy.linkGroup;
+}
+
+void CSimMachine::LockFileFor(const std::string& path, DWORD milliseconds) {
+  if (Node* node = NodeAt(path)) {
+    node->locked = true;
+    node->unlockAt = m_nTickCount + milliseconds;
+  }
+}
+
 bool CSimMachine::FileExists(const std::string& path) const {
   const Node* node = NodeAt(path);
   return node && !node->folder;
@@ -306,6 +379,14 @@ void CSimMachine::LockFile(const std::string& path) {
 
 void CSimMachine::Record(const std::string& call) {
   m_log.push_back(call);
+  for (Hook& hook : m_hooks) {
+    if (m_bInHook || !hook.countdown || call.compare(0, hook.function.size() + 1, hook.function + "(") != 0 ||
+        --hook.countdown)
+      continue;
+    m_bInHook = true;
+    hook.action(*this);
+    m_bInHook = false;
+  }
   if (!m_nKillCountdown || m_pBeforeKill) return;
   if (!m_strKillAt.empty() && call.compare(0, m_strKillAt.size() + 1, m_strKillAt + "(") != 0)
     return;
@@ -314,6 +395,11 @@ void CSimMachine::Record(const std::string& call) {
   // it is thrown away.
   m_pBeforeKill.reset(new CSimMachine(*this));
   throw Killed();
+}
+
+void CSimMachine::AtCall(const std::string& function, std::function<void(CSimMachine&)> action,
+                         size_t nth) {
+  m_hooks.push_back({function, nth, std::move(action)});
 }
 
 void CSimMachine::KillAt(const std::string& function, size_t nth) {

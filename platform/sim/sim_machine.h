@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <initializer_list>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -61,7 +62,10 @@ class CSimMachine final : public PlatformLayer {
     bool killOnParentEnd = false;  // put in a job that ends with this process
     bool resumed = false;
     bool heldAgainstWrites = false;  // this process held its file, sharing no writing or deleting
-    int foldersHeld = 0;  // of its folder and the one above, those held sharing no deleting
+    // The folders this process held open sharing no deleting, when it started.
+    std::vector<std::string> foldersHeld;
+    bool killedByJob = false;  // its job was closed while it ran
+    uintptr_t job = 0;         // the job it was put in
     bool ended = false;
     bool terminating = false;  // TerminateProcess'd: ended once waited for
   };
@@ -116,6 +120,8 @@ class CSimMachine final : public PlatformLayer {
   void SetProcessors(DWORD count) { m_nProcessors = count; }
   void UseCodePage932() { m_bCodePage932 = true; }
   void SetCurrentDir(const std::string& path) { m_strCurrentDir = path; }
+  // Windows' volume is FAT: no security, no links (NTFS otherwise).
+  void UseFatVolume() { m_bFat = true; }
   // Enumeration order: creation order (FAT, the default) or sorted by name (NTFS).
   void SortEnumeration() { m_bSortedEnumeration = true; }
   // 8.3 short names, on by default (FAT always; NTFS unless turned off).
@@ -134,6 +140,12 @@ class CSimMachine final : public PlatformLayer {
   DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES if absent
   void SetAttributes(const std::string& path, DWORD attributes);
   std::string ShortName(const std::string& path) const;  // empty: the long name is 8.3
+  // A junction at `path` to the folder `target` (a reparse point).
+  void AddJunction(const std::string& path, const std::string& target);
+  // A second name for the file at `existing` (a hard link: one data for both).
+  void AddHardLink(const std::string& existing, const std::string& path);
+  // The file is in use until the clock has gone on `milliseconds`.
+  void LockFileFor(const std::string& path, DWORD milliseconds);
   // Names (as stored) of the files and folders under `folder` and below.
   std::vector<std::string> FilesBelow(const std::string& folder) const;
 
@@ -181,6 +193,9 @@ class CSimMachine final : public PlatformLayer {
   // and others run in it).
   void StartInAgentsKillOnCloseJob() { m_bInJob = m_bInKillOnCloseJob = m_bJobShared = true; }
   void FailResumeThread() { m_bFailResume = true; }
+  void FailJobLimits() { m_bFailJobLimits = true; }
+  // Another process with this id runs (OpenProcess finds it).
+  void AddRunningProcess(DWORD pid) { m_runningPids.insert(pid); }
   // The account this process runs as (an administrator's by default).
   void SetUserSid(const std::string& sid) { m_strUserSid = sid; }
   // Files MoveFileExA was asked to delete at the next restart.
@@ -212,6 +227,10 @@ class CSimMachine final : public PlatformLayer {
   // function where it is empty): that call and everything after it never
   // happen.
   void KillAt(const std::string& function, size_t nth = 1);
+  // Another process acts when this one makes its `nth` call of `function`,
+  // before that call (an attacker racing the setup, a scanner).
+  void AtCall(const std::string& function, std::function<void(CSimMachine&)> action,
+              size_t nth = 1);
   // Windows ends the killed process: what it had done stays, its handles
   // close, a mutex it held goes with its last handle. The harness calls it.
   void EndKilledProcess();
@@ -340,6 +359,12 @@ class CSimMachine final : public PlatformLayer {
   BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written,
                  OVERLAPPED* overlapped) override;
   BOOL FlushFileBuffers(HANDLE file) override;
+  BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) override;
+  BOOL RemoveDirectoryA(LPCSTR path) override;
+  BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                             LPDWORD maximumLength, LPDWORD flags, LPSTR fileSystem,
+                             DWORD fileSystemSize) override;
+  HANDLE OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) override;
   BOOL SetFileSecurityA(LPCSTR path, DWORD information, void* descriptor) override;
   BOOL GetFileSecurityA(LPCSTR path, DWORD information, void* descriptor, DWORD size,
                         LPDWORD needed) override;
@@ -438,6 +463,11 @@ class CSimMachine final : public PlatformLayer {
     std::string dacl;
     bool daclPresent = true;
     bool deletePending = false;  // deleted while open: the name stays until the last close
+    DWORD unlockAt = 0;          // locked until the clock reaches it (0: for good)
+    // A junction: the folder it stands for (the name is its own, a link).
+    std::string target;
+    // Names of one file (hard links) share a group; 0: the file has one name.
+    uint64_t linkGroup = 0;
   };
   struct OpenFile {
     std::string key;  // Upper(full path)
@@ -478,8 +508,14 @@ class CSimMachine final : public PlatformLayer {
   std::string Resolve(const std::string& path) const;  // full path, no trailing "\"
   std::string ParentOf(const std::string& fullPath) const;
   std::string NameOf(const std::string& fullPath) const;
+  // The node a path names, a junction at its end followed; LinkAt: not.
   Node* NodeAt(const std::string& path);
   const Node* NodeAt(const std::string& path) const;
+  Node* LinkAt(const std::string& path);
+  const Node* LinkAt(const std::string& path) const;
+  // What one name of a file changed, all its names hold.
+  void SyncLinks(const Node& changed);
+  DWORD LinkCount(const Node& node) const;
   Node& MakeNode(const std::string& fullPath, bool folder);
   void EraseNode(const std::string& fullPath);
   std::string MakeShortName(const std::string& fullPath) const;
@@ -525,6 +561,8 @@ class CSimMachine final : public PlatformLayer {
   // the opens there are.
   bool SharingConflict(const Node& node, DWORD access, DWORD share) const;
   bool WritesDenied(const std::string& fullPath) const;
+  // MoveFileA and MoveFileExA with a new name.
+  BOOL Move(LPCSTR existing, LPCSTR newName, DWORD flags);
   // The owner and DACL a node has, made from its parent's where none was set.
   void EffectiveSecurity(const std::string& fullPath, std::string* owner, std::string* dacl,
                          bool* present) const;
@@ -567,6 +605,7 @@ class CSimMachine final : public PlatformLayer {
   std::set<std::string> m_shortNames;   // Upper(folder + "\\" + short name)
   uint64_t m_nNextOrder = 1;
   bool m_bSortedEnumeration = false;
+  bool m_bFat = false;
   bool m_bShortNames = true;
   std::map<std::string, DWORD> m_copyFaults;
   std::map<std::string, DWORD> m_createFaults;
@@ -634,6 +673,9 @@ class CSimMachine final : public PlatformLayer {
   bool m_bInKillOnCloseJob = false;
   bool m_bJobShared = false;
   bool m_bFailResume = false;
+  bool m_bFailJobLimits = false;
+  std::set<DWORD> m_runningPids;
+  std::map<uintptr_t, DWORD> m_otherProcesses;  // a handle OpenProcess gave: its id
   std::string m_strUserSid = Sid({21, 1, 2, 3, 500});
   std::vector<std::string> m_deletesAtRestart;
   std::map<uintptr_t, bool> m_jobs;  // job handle: kill on close set
@@ -647,6 +689,15 @@ class CSimMachine final : public PlatformLayer {
   std::string m_strKillAt;
   size_t m_nKillCountdown = 0;
   std::shared_ptr<CSimMachine> m_pBeforeKill;
+  struct Hook {
+    std::string function;
+    size_t countdown;
+    std::function<void(CSimMachine&)> action;
+  };
+  std::vector<Hook> m_hooks;
+  bool m_bInHook = false;
+  size_t m_nJunctions = 0;
+  uint64_t m_nNextLinkGroup = 1;
 
   // Observation
   std::vector<MessageBoxCall> m_messageBoxes;

@@ -111,7 +111,17 @@ HANDLE CSimMachine::OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR n
 DWORD CSimMachine::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   Record("WaitForSingleObject(" + Number(reinterpret_cast<uintptr_t>(handle)) + ", " +
          Number(milliseconds) + ")");
+  // Another process that runs on: it does not end while this one waits.
+  if (m_otherProcesses.count(reinterpret_cast<uintptr_t>(handle))) {
+    if (milliseconds == INFINITE) m_bHung = true;
+    Sleep(milliseconds == INFINITE ? 0 : milliseconds);
+    return WAIT_TIMEOUT;
+  }
   auto process = m_processHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (process != m_processHandles.end() && m_nWaitFailures > 0) {
+    --m_nWaitFailures;
+    return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
+  }
   if (process != m_processHandles.end()) {
     ProcessStart& child = m_processes[m_processOf[process->first]];
     // A process started suspended and never resumed never ends.
@@ -160,8 +170,13 @@ BOOL CSimMachine::ReleaseMutex(HANDLE mutex) {
 BOOL CSimMachine::CloseHandle(HANDLE handle) {
   Record("CloseHandle(" + Number(reinterpret_cast<uintptr_t>(handle)) + ")");
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  // A job that ends its processes on close ends them now.
+  auto job = m_jobs.find(value);
+  if (job != m_jobs.end() && job->second)
+    for (ProcessStart& child : m_processes)
+      if (child.job == value && !child.ended) child.ended = child.killedByJob = true;
   if (m_mutexHandles.erase(value) == 0 && m_processHandles.erase(value) == 0 &&
-      m_jobs.erase(value) == 0) {
+      m_jobs.erase(value) == 0 && m_otherProcesses.erase(value) == 0) {
     if (m_files.erase(value) == 0) return Fail(ERROR_INVALID_HANDLE);
     DropDeletedFiles();
   }
@@ -174,6 +189,11 @@ BOOL CSimMachine::CloseHandle(HANDLE handle) {
 void CSimMachine::Sleep(DWORD milliseconds) {
   Record("Sleep(" + Number(milliseconds) + ")");
   m_nTickCount += milliseconds;
+  for (auto& entry : m_nodes) {
+    Node& node = entry.second;
+    if (node.locked && node.unlockAt && static_cast<int32_t>(m_nTickCount - node.unlockAt) >= 0)
+      node.locked = false;
+  }
   for (auto it = m_mutexes.begin(); it != m_mutexes.end();) {
     Mutex& mutex = it->second;
     if (mutex.releaseAfter != INFINITE)

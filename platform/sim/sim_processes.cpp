@@ -73,12 +73,12 @@ BOOL CSimMachine::CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   start.creationFlags = creationFlags;
   start.origin = Environment("VESK_SETUP_ORIGIN");
   start.image = program->content;
-  std::string folder = ParentOf(Resolve(program->path));
   for (const auto& file : m_files) {
     start.heldAgainstWrites |= file.second.key == Upper(program->path) &&
                                !(file.second.share & (FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    bool heldFolder = file.second.key == Upper(folder) || file.second.key == Upper(ParentOf(folder));
-    start.foldersHeld += heldFolder && !(file.second.share & FILE_SHARE_DELETE);
+    auto held = m_nodes.find(file.second.key);
+    if (held != m_nodes.end() && held->second.folder && !(file.second.share & FILE_SHARE_DELETE))
+      start.foldersHeld.push_back(held->second.path);
   }
   m_processes.push_back(start);
   uintptr_t process = m_nNextProcessHandle++;
@@ -226,6 +226,7 @@ BOOL CSimMachine::SetInformationJobObject(HANDLE job, int infoClass, void* info,
   if (infoClass != JobObjectExtendedLimitInformation ||
       size != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
     return Fail(ERROR_BAD_LENGTH);
+  if (m_bFailJobLimits) return Fail(ERROR_ACCESS_DENIED);
   const auto* limits = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
   it->second = (limits->BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0;
   return TRUE;
@@ -242,6 +243,7 @@ BOOL CSimMachine::AssignProcessToJobObject(HANDLE job, HANDLE process) {
                (m_version.dwMajorVersion == 6 && m_version.dwMinorVersion >= 2);
   if (m_bInJob && !nests) return Fail(ERROR_ACCESS_DENIED);
   m_processes[m_processOf[child->first]].killOnParentEnd = it->second;
+  m_processes[m_processOf[child->first]].job = it->first;
   return TRUE;
 }
 
@@ -265,4 +267,14 @@ BOOL CSimMachine::QueryInformationJobObject(HANDLE job, int infoClass, void* inf
   if (m_bInKillOnCloseJob)
     limits->BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   return TRUE;
+}
+
+// A process id of a running process gives a handle to wait on; one that
+// runs no more, ERROR_INVALID_PARAMETER.
+HANDLE CSimMachine::OpenProcess(DWORD access, BOOL, DWORD processId) {
+  Record("OpenProcess(" + Number(access) + ", " + Number(processId) + ")");
+  if (!m_runningPids.count(processId)) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  uintptr_t handle = m_nNextProcessHandle++;
+  m_otherProcesses[handle] = processId;
+  return reinterpret_cast<HANDLE>(handle);
 }

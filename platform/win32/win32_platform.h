@@ -113,6 +113,21 @@ inline BOOL PlatformLayer::WriteFile(HANDLE file, const void* data, DWORD size, 
   return ::WriteFile(file, data, size, written, overlapped);
 }
 inline BOOL PlatformLayer::FlushFileBuffers(HANDLE file) { return ::FlushFileBuffers(file); }
+inline BOOL PlatformLayer::GetFileInformationByHandle(HANDLE file,
+                                                      BY_HANDLE_FILE_INFORMATION* info) {
+  return ::GetFileInformationByHandle(file, info);
+}
+inline BOOL PlatformLayer::RemoveDirectoryA(LPCSTR path) { return ::RemoveDirectoryA(path); }
+inline BOOL PlatformLayer::GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize,
+                                                 LPDWORD serial, LPDWORD maximumLength,
+                                                 LPDWORD flags, LPSTR fileSystem,
+                                                 DWORD fileSystemSize) {
+  return ::GetVolumeInformationA(root, name, nameSize, serial, maximumLength, flags, fileSystem,
+                                 fileSystemSize);
+}
+inline HANDLE PlatformLayer::OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) {
+  return ::OpenProcess(access, inheritHandle, processId);
+}
 inline BOOL PlatformLayer::ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read,
                                     OVERLAPPED* overlapped) {
   return ::ReadFile(file, buffer, size, read, overlapped);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/company_folder.h"
 #include "setup/setup_log.h"
 #include "sim_process.h"
 
@@ -224,6 +225,7 @@ TEST_F(SetupLogTest, LongLinesAreCutWithoutSplittingACharacter) {
   size_t before = machine.FileContent(kLog).size();
   const std::string x(1021, 'x');
   const std::string so = "\x83\x5C";  // ソ, its trail byte "\"
+  CheckCompanyFolder("C:\\WINDOWS", true);  // as start-up does
   OpenSetupLog("", 0);
   LogLine("%s", (x + "ab").c_str());
   LogLine("%s", (x + "abc").c_str());
@@ -232,6 +234,7 @@ TEST_F(SetupLogTest, LongLinesAreCutWithoutSplittingACharacter) {
   LogResult(false, ERROR_ACCESS_DENIED, "%s", std::string(990, 'y').c_str());
   LogResult(false, ERROR_ACCESS_DENIED, "%s", (std::string(1020, 'y') + so).c_str());
   CloseSetupLog(0);
+  ReleaseCompanyFolder();
   Strings lines = Lines(machine.FileContent(kLog).substr(before));
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[3], x + "ab");

@@ -24,9 +24,10 @@ TEST_F(StartupTest, TypicalRunFillsTheSetupState) {
   EXPECT_STREQ(g_strAppDataDir.c_str(), "C:\\WINDOWS\\Application Data\\Velmoran");
   EXPECT_EQ(machine.CurrentDir(), "C:\\setup");
   EXPECT_TRUE(machine.FolderExists("C:\\WINDOWS\\Application Data\\Velmoran"));
-  // Only SYSTEM and Administrators may change what is in it.
+  // Only SYSTEM and Administrators may change what is in it; made so, as
+  // Application Data, which was not there.
   EXPECT_TRUE(machine.IsSealed("C:\\WINDOWS\\Application Data\\Velmoran"));
-  EXPECT_FALSE(machine.IsSealed("C:\\WINDOWS\\Application Data"));
+  EXPECT_TRUE(machine.IsSealed("C:\\WINDOWS\\Application Data"));
   EXPECT_TRUE(g_bInstall);
   EXPECT_FALSE(g_bSilent);
   EXPECT_FALSE(g_bMultiProcessor);
@@ -557,10 +558,16 @@ TEST_F(StartupTest, Nt4IsGuardedByThePlainNameAlone) {
 }
 
 // The 32-bit file under WOW64 on a 64-bit machine hands the run over to the
-// native twin it carries, before anything else, and exits with its exit code.
+// native twin it carries, once it holds the lock, and exits with its exit
+// code. The twin runs from a folder of that run's own in the checked company
+// folder.
+const char kAppData[] = "C:\\WINDOWS\\Application Data";
 const char kCompany[] = "C:\\WINDOWS\\Application Data\\Velmoran";
-const char kX64Twin[] = "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe";
-const char kArm64Twin[] = "C:\\WINDOWS\\Application Data\\Velmoran\\setuparm64-1A4.exe";
+const char kRun[] = "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8";
+const char kX64Twin[] = "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8\\setup64-1A4.exe";
+const char kArm64Twin[] =
+    "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8\\setuparm64-1A4.exe";
+const char kSystem32[] = "C:\\WINDOWS\\System32";
 // Larger than one read, so that every chunk is compared.
 const std::string kX64Image = "MZ x64 " + std::string(5000, 'x');
 const std::string kArm64Image = "MZ arm64 " + std::string(3000, 'a');
@@ -574,6 +581,7 @@ struct HandOverCase {
   int code;                  // this process's exit code
   const char* failure;       // why it did its own run
   bool killedWithParent = true;
+  void (*check)(CSimMachine&) = nullptr;  // what else must hold afterwards
 };
 
 void PrintTo(const HandOverCase& c, std::ostream* out) { *out << c.name; }
@@ -602,12 +610,11 @@ void OlderFolderOnXp(CSimMachine& m) {
   X64Xp(m);
   m.AddFolder(kCompany);
 }
-void FolderOfAnotherAccount(CSimMachine& m) {
-  X64Win11(m);
+void OwnedBy(CSimMachine& m, const std::string& owner) {
   m.AddFolder(kCompany);
-  std::string user = CSimMachine::Sid({21, 1, 2, 3, 1001});
-  m.SetSecurity(kCompany, user,
-                CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, user)}));
+  m.SetSecurity(kCompany, owner,
+                CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, owner),
+                                  CSimMachine::Ace(0, 3, 0x001F01FF, CSimMachine::Sid({32, 544}))}));
 }
 // A Power User may make it under XP's Windows folder, which passes on to it
 // what admits Administrators too: its owner may still change that back.
@@ -617,6 +624,18 @@ void FolderOfAPowerUserOnXp(CSimMachine& m) {
   m.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 1003}),
                 CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, CSimMachine::Sid({32, 544})),
                                   CSimMachine::Ace(0, 3, 0x001301BF, CSimMachine::Sid({32, 547}))}));
+}
+// What was in the way went aside under its own name and the time.
+void SetAside(CSimMachine& m, const char* path) {
+  std::string aside = std::string(path) + ".set-aside-20261209-102030";
+  EXPECT_TRUE(m.Attributes(aside) & FILE_ATTRIBUTE_DIRECTORY) << aside;
+  EXPECT_TRUE(m.IsSealed(kCompany));
+}
+// A folder's entries: a leftover of a run whose process still runs stays.
+bool HasRunFolders(CSimMachine& m) {
+  for (const std::string& name : m.FilesBelow(kCompany))
+    if (name.find("\\run-") != std::string::npos) return true;
+  return false;
 }
 
 TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
@@ -642,15 +661,20 @@ TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
     EXPECT_EQ(child.image, std::string(c.twin) == kX64Twin ? kX64Image : kArm64Image);
     EXPECT_EQ(child.origin, c.program);
     EXPECT_TRUE(child.heldAgainstWrites);
-    EXPECT_EQ(child.foldersHeld, 2);
+    // Application Data and the company folder, each once.
+    EXPECT_EQ(child.foldersHeld, (std::vector<std::string>{kAppData, kCompany}));
     EXPECT_TRUE(child.creationFlags & CREATE_SUSPENDED);
     EXPECT_TRUE(child.resumed);
     EXPECT_EQ(child.killOnParentEnd, c.killedWithParent);
+    // Its job stayed open until it had ended (where its end was seen).
+    if (static_cast<int>(c.childExit) == c.code) {
+      EXPECT_FALSE(child.killedByJob);
+    }
     EXPECT_FALSE(child.inheritHandles);
-    EXPECT_FALSE(machine.FileExists(c.twin));
     EXPECT_TRUE(machine.IsSealed(kCompany));
-    // Nothing of its own: no lock, no box.
-    EXPECT_TRUE(machine.LogOf("CreateMutexA").empty());
+    // The lock, taken first and given back; no box of its own.
+    EXPECT_FALSE(machine.LogOf("CreateMutexA").empty());
+    EXPECT_FALSE(machine.OwnsMutex("Velmoran.Vesk.Setup"));
     EXPECT_TRUE(machine.MessageBoxes().empty());
   } else {
     // Nothing ran: one that started and could not be resumed was ended.
@@ -659,11 +683,13 @@ TEST_P(HandOverTest, TwinRunsInsteadOrTheFileDoesItsOwnRun) {
       EXPECT_TRUE(child.ended && !child.resumed);
     EXPECT_EQ(machine.OemInfCalls().size(), c.code == 0 ? 1u : 0u);
   }
+  if (c.check) c.check(machine);
   EXPECT_FALSE(machine.Hung());
-  // No twin is left behind (but one that was there and could not go).
-  bool planted = machine.Attributes(kX64Twin) == FILE_ATTRIBUTE_READONLY;
-  for (const std::string& name : machine.FilesBelow(kCompany))
-    EXPECT_TRUE(name.find(".exe") == std::string::npos || planted) << name;
+  // No twin nor run folder is left behind but one that could not go yet.
+  if (machine.DeletesAtRestart().empty()) {
+    EXPECT_FALSE(machine.FileExists(kX64Twin));
+    EXPECT_FALSE(machine.FolderExists(kRun));
+  }
   EXPECT_EQ(machine.OpenProcessHandles(), 0u);
   EXPECT_EQ(machine.OpenFileHandles(), 0u);
 }
@@ -679,10 +705,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "C:\\setup\\setup.exe", kX64Twin, 0xFFFFFFFFu, -1, ""},
         HandOverCase{"the twin's 1618 too", X64Win11, "C:\\setup\\setup.exe", kX64Twin, 1618,
                      1618, ""},
+        // An end that cannot be seen is no success.
+        HandOverCase{"the twin's end unseen",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AtCall("ResumeThread", [](CSimMachine& n) { n.FailWaits(1); });
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, -1, ""},
         HandOverCase{"silence by name goes with the origin", X64Win11, "C:\\cd\\ssetup.exe",
                      kX64Twin, 0, 0, ""},
         HandOverCase{"a renamed download", X64Win11, "C:\\Users\\a\\Downloads\\setup (1).exe",
                      kX64Twin, 0, 0, ""},
+        HandOverCase{"from a share", X64Win11, "\\\\server\\share\\setup.exe", kX64Twin, 0, 0,
+                     ""},
         HandOverCase{"ARM64 11", Arm64Win11, "C:\\setup\\setup.exe", kArm64Twin, 0, 0, ""},
         HandOverCase{"ARM64 without its twin",
                      [](CSimMachine& m) {
@@ -731,37 +766,71 @@ INSTANTIATE_TEST_SUITE_P(
                        m.FailCreateProcess(ERROR_BAD_EXE_FORMAT);
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
-                     "started (error 193)"},
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8\\setup64-1A4.exe could "
+                     "not be started (error 193)"},
         HandOverCase{"a full disk",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.FailWrites(ERROR_DISK_FULL);
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
-                     "written (error 112)"},
-        HandOverCase{"its name taken by a file that cannot go",
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8\\setup64-1A4.exe could "
+                     "not be written (error 112)"},
+        HandOverCase{"its run folder cannot be made",
                      [](CSimMachine& m) {
                        X64Win11(m);
-                       m.AddFile(kX64Twin, "MZ planted");
-                       m.SetAttributes(kX64Twin, FILE_ATTRIBUTE_READONLY);
+                       m.FailCreateDirectory(kRun);
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
-                     "written (error 80)"},
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8 could not be made "
+                     "(error 5)"},
         HandOverCase{"no company folder",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.FailCreateDirectory(kCompany);
                      },
-                     "C:\\setup\\setup.exe", nullptr, 0, -1,
-                     "no company folder for setup64.exe (error 5)"},
-        HandOverCase{"a company folder of another account", FolderOfAnotherAccount,
-                     "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts "
-                     "(error 1307)"},
-        // Where an administrator's objects are the administrator's own.
+                     "C:\\setup\\setup.exe", nullptr, 0, -1, "the company folder is not safe to use"},
+        // Another account may change what it owns: it goes aside, and a
+        // folder of SYSTEM's and Administrators' own is made.
+        HandOverCase{"a company folder of another account",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       OwnedBy(m, CSimMachine::Sid({21, 1, 2, 3, 1001}));
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "",
+                     true, [](CSimMachine& m) { SetAside(m, kCompany); }},
+        HandOverCase{"a company folder of Power Users",
+                     [](CSimMachine& m) {
+                       X64Xp(m);
+                       OwnedBy(m, CSimMachine::Sid({32, 547}));
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { SetAside(m, kCompany); }},
+        HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { SetAside(m, kCompany); }},
+        // One that cannot be set aside (a program holds it, sharing no
+        // deleting) is not used at all.
+        HandOverCase{"a Power User's folder that cannot be set aside",
+                     [](CSimMachine& m) {
+                       FolderOfAPowerUserOnXp(m);
+                       m.OpenElsewhere(kCompany, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application "
+                     "Data\\Velmoran: another account owns it, and it cannot be set aside (error 32)",
+                     true, [](CSimMachine& m) { EXPECT_TRUE(m.OemInfCalls().empty()); }},
+        // SYSTEM and this administrator are as good as Administrators.
+        HandOverCase{"a company folder of SYSTEM",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       OwnedBy(m, CSimMachine::Sid({18}));
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_FALSE(m.FolderExists(std::string(kCompany) +
+                                                   ".set-aside-20261209-102030"));
+                     }},
         HandOverCase{"a company folder of this administrator",
                      [](CSimMachine& m) {
                        X64Win11(m);
@@ -769,11 +838,42 @@ INSTANTIATE_TEST_SUITE_P(
                        m.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 500}), "", false);
                      },
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
-        HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
-                     "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts "
-                     "(error 1307)"},
-        // A handle opened for deleting before could rename it away later.
+        // A junction: the hold and the seal would reach its target.
+        HandOverCase{"the company folder a junction to system32",
+                     [](CSimMachine& m) {
+                       X64Xp(m);
+                       m.AddFolder(kAppData);
+                       m.AddJunction(kCompany, kSystem32);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       SetAside(m, kCompany);
+                       EXPECT_FALSE(m.IsSealed(kSystem32));
+                       EXPECT_FALSE(m.FileExists(std::string(kSystem32) + "\\setup.log"));
+                     }},
+        HandOverCase{"Application Data a junction",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder("C:\\elsewhere\\Velmoran");
+                       m.AddJunction(kAppData, "C:\\elsewhere");
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       SetAside(m, kAppData);
+                       EXPECT_TRUE(m.FilesBelow("C:\\elsewhere\\Velmoran").empty());
+                     }},
+        // Held sharing no deleting: no rename between the write and the start
+        // can put a junction in its place.
+        HandOverCase{"a junction switched in before the start",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFile("C:\\attacker\\Velmoran\\run-1A4-3E8\\setup64-1A4.exe", "MZ evil");
+                       m.AtCall("CreateProcessA", [](CSimMachine& n) {
+                         EXPECT_FALSE(n.MoveFileA(kAppData, "C:\\WINDOWS\\gone"));
+                         EXPECT_FALSE(n.MoveFileA(kCompany, "C:\\WINDOWS\\gone"));
+                       });
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
         HandOverCase{"a company folder held for deleting",
                      [](CSimMachine& m) {
                        X64Win11(m);
@@ -781,17 +881,16 @@ INSTANTIATE_TEST_SUITE_P(
                        m.OpenElsewhere(kCompany, 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                                         FILE_SHARE_DELETE);
                      },
-                     "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran is open to other accounts "
-                     "(error 32)"},
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { SetAside(m, kCompany); }},
         HandOverCase{"the twin does not resume",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.FailResumeThread();
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0,
-                     "C:\\WINDOWS\\Application Data\\Velmoran\\setup64-1A4.exe could not be "
-                     "started (error 5)"},
+                     "C:\\WINDOWS\\Application Data\\Velmoran\\run-1A4-3E8\\setup64-1A4.exe could "
+                     "not be started (error 5)"},
         HandOverCase{"an older setup's folder is sealed first", OlderFolderOnXp,
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
         HandOverCase{"a folder open to everybody is sealed first",
@@ -801,12 +900,54 @@ INSTANTIATE_TEST_SUITE_P(
                        m.SetSecurity(kCompany, CSimMachine::Sid({32, 544}), "", false);
                      },
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
-        HandOverCase{"a killed run's twin is removed",
+        // What killed runs left goes, once nothing runs from it; names
+        // listed only for their 8.3 names are not ours.
+        HandOverCase{"a killed run's leftovers are removed",
                      [](CSimMachine& m) {
                        X64Win11(m);
                        m.AddFile(std::string(kCompany) + "\\setup64-99.exe", "MZ old");
+                       m.AddFile(std::string(kCompany) + "\\run-99-1\\setup64-99.exe", "MZ old");
+                       m.AddFile(std::string(kCompany) + "\\run -1\\notes.txt", "not ours");
+                       m.AddFile(std::string(kCompany) + "\\setup-tool.exe2", "not ours");
                      },
-                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_FALSE(HasRunFolders(m));
+                       EXPECT_FALSE(m.FileExists(std::string(kCompany) + "\\setup64-99.exe"));
+                       EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\run -1\\notes.txt"));
+                       EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\setup-tool.exe2"));
+                     }},
+        HandOverCase{"a run folder of a process that still runs stays",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFile(std::string(kCompany) + "\\run-99-1\\setup64-99.exe", "MZ old");
+                       m.AddRunningProcess(0x99);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_TRUE(m.FileExists(std::string(kCompany) +
+                                                "\\run-99-1\\setup64-99.exe"));
+                     }},
+        // A scanner holds the ended twin a moment: it goes all the same.
+        HandOverCase{"a scanner holds the twin a moment",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AtCall("GetExitCodeProcess",
+                                [](CSimMachine& n) { n.LockFileFor(kX64Twin, 1000); });
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { EXPECT_TRUE(m.DeletesAtRestart().empty()); }},
+        HandOverCase{"a scanner holds the twin for long",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AtCall("GetExitCodeProcess",
+                                [](CSimMachine& n) { n.LockFileFor(kX64Twin, 60000); });
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_EQ(m.DeletesAtRestart(),
+                                 (std::vector<std::string>{kX64Twin, kRun}));
+                     }},
         // Before Windows 8 a process in a job joins no other: the twin runs without.
         HandOverCase{"in an agent's job on 7",
                      [](CSimMachine& m) {
@@ -820,6 +961,12 @@ INSTANTIATE_TEST_SUITE_P(
                        m.StartInJob();
                      },
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        HandOverCase{"a job whose limits cannot be set",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.FailJobLimits();
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", false},
         HandOverCase{"the 64-bit file itself",
                      [](CSimMachine& m) {
                        X64Win11(m);
@@ -836,6 +983,25 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
     CaseName());
+
+// Two 32-bit runs at once: the second waits for the lock before it hands
+// over, so it never meets the first one's twin.
+TEST_F(StartupTest, SecondRunWaitsBeforeItHandsOver) {
+  X64Win11(machine);
+  machine.AddResource(kTwinX64Resource, kX64Image);
+  AddPackage("vesk1");
+  machine.HoldMutex("Velmoran.Vesk.Setup", false, 5000);
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  const std::vector<std::string>& log = machine.Log();
+  auto first = [&log](const char* function) {
+    for (size_t i = 0; i < log.size(); ++i)
+      if (log[i].rfind(function, 0) == 0) return i;
+    return log.size();
+  };
+  EXPECT_LT(first("WaitForSingleObject"), first("FindFirstFileA"));
+  EXPECT_LT(first("WaitForSingleObject"), first("CreateDirectoryA"));
+  ASSERT_EQ(machine.ProcessesStarted().size(), 1u);
+}
 
 // The x64 file started by hand on ARM64 Windows 11 runs itself, emulated,
 // and says so (IsWow64Process2 does not call that WOW64); on x64 Windows,
@@ -897,9 +1063,47 @@ TEST_F(StartupTest, TwinRunsAsTheProgramItStandsFor) {
   for (const char* notFull : {"ssetup.exe", "D:ssetup.exe", "\\ssetup.exe", ""}) {
     machine.SetEnvironment("VESK_SETUP_ORIGIN", notFull);
     Run(std::string("\"") + kX64Twin + "\"");
-    EXPECT_STREQ(g_strModuleDir.c_str(), kCompany) << notFull;
+    EXPECT_STREQ(g_strModuleDir.c_str(), kRun) << notFull;
     EXPECT_FALSE(g_bSilent) << notFull;
   }
+  // From a share: a UNC path is a full path.
+  machine.SetEnvironment("VESK_SETUP_ORIGIN", "\\\\server\\share\\ssetup.exe");
+  machine.AddFolder("\\\\server\\share");
+  Run(std::string("\"") + kX64Twin + "\"");
+  EXPECT_STREQ(g_strModuleDir.c_str(), "\\\\server\\share");
+  // Its parent holds the lock for it.
+  EXPECT_TRUE(machine.LogOf("CreateMutexA").empty());
+}
+
+// Anywhere else the origin is ignored, and the log says so: a program that
+// runs unelevated may set it in an administrator's own environment.
+TEST_F(StartupTest, OnlyTheTwinBelievesTheOrigin) {
+  struct Row {
+    const char* program;
+    bool bits64;
+    const char* origin;
+  } rows[] = {
+      {"C:\\setup\\setup64.exe", true, "D:\\Elsewhere\\setup.exe"},
+      {"C:\\setup\\setup64.exe", true, "\\\\attacker\\share\\setup.exe"},
+      // A 32-bit file is no twin, wherever it lies.
+      {kX64Twin, false, "D:\\Elsewhere\\setup.exe"},
+      // Nor a native file in a folder named like a run folder elsewhere.
+      {"C:\\Temp\\Velmoran\\run-1-2\\setup64-1.exe", true, "D:\\Elsewhere\\setup.exe"},
+  };
+  for (const Row& row : rows) {
+    CSimMachine fresh;
+    fresh.Activate();
+    if (row.bits64) fresh.Run64BitProcess();
+    fresh.SetProgramPath(row.program);
+    fresh.AddFile("D:\\Elsewhere\\vesk1.inf", "[Version]\r\n");
+    fresh.SetEnvironment("VESK_SETUP_ORIGIN", row.origin);
+    EXPECT_EQ(Run(std::string("\"") + row.program + "\""), 0) << row.program;
+    EXPECT_TRUE(fresh.OemInfCalls().empty()) << row.program;
+    EXPECT_FALSE(fresh.LogOf("CreateMutexA").empty()) << row.program;
+    std::string log = fresh.FileContent(std::string(kCompany) + "\\setup.log");
+    EXPECT_NE(log.find("VESK_SETUP_ORIGIN is set and ignored"), std::string::npos) << log;
+  }
+  machine.Activate();
 }
 
 }  // namespace
