@@ -6,6 +6,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 SOURCE = Path(__file__).with_name("device_helper.cpp")
+SAMPLE_ID = "USB\\VID_1D6B&PID_4001"  # tools/make_sample_package.sh's, without --hwid
 FLAGS = ["-Os", "-s", "-ffreestanding", "-fno-exceptions", "-fno-rtti", "-nostdlib", "-mconsole"]
 # No MinGW libraries for ARM64 here: its one import library is made from this list.
 KERNEL32 = ["ExitProcess", "GetCommandLineA", "GetLastError", "GetProcAddress", "GetStdHandle",

@@ -13,11 +13,10 @@ import re
 
 import pytest
 
-from devices import Devices
+from devices import SAMPLE_ID, Devices
 from expect import success
 from machine import sample_package
 
-SAMPLE_ID = "USB\\VID_1D6B&PID_4001"  # the sample package's
 OTHER_ID = "USB\\VID_1D6B&PID_4002"
 UPDATE_CALL = re.compile(r'Call newdev\.UpdateDriverForPlugAndPlayDevicesA\([0-9a-f]*,[0-9a-f]* '
                          r'"([^"]*)",[0-9a-f]* "([^"]*)",([0-9a-f]*),')
