@@ -164,12 +164,14 @@ def main():
             print(f"\n{' '.join(['setup.exe', *options.arguments])} as Windows '{options.windows}', "
                   f"from a folder holding: {' '.join(sorted(p.name for p in disk.iterdir()))}")
             # Wine passes on the low 8 bits; the log's last line has the whole code.
-            whole = [m.group(1) for m in map(re.compile(r"result: exit code (-?\d+)").match, record) if m]
+            whole = [m[1] for m in map(re.compile(r"result: exit code (-?\d+)").match, record)
+                     if m]
             if whole and whole[-1] != str(run.code):
                 print(f"Exit code: {run.code} (the low 8 bits; the setup log says {whole[-1]})")
             else:
                 print(f"Exit code: {run.code}{' (-1)' if run.code == 255 else ''}")
-            print(f"The file that did the work: {who_worked(record, 'setup.exe (' + build.label + ')')}")
+            started = f"setup.exe ({build.label})"
+            print(f"The file that did the work: {who_worked(record, started)}")
             print("Message boxes:")
             for box in run.boxes or ["(none)"]:
                 caption, _, text = box.partition(": ")

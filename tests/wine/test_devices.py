@@ -39,8 +39,8 @@ def devices(case, helper):
 def setup_log(machine):
     """The log's lines, the name the store published vesk1.inf under, and the devices updated."""
     log = (machine.company / "setup.log").read_text("latin-1").splitlines()
-    [published] = [m[1] for m in map(re.compile(r"register .*\\vesk1\.inf as (\S+): ok$").match, log)
-                   if m]
+    register = re.compile(r"register .*\\vesk1\.inf as (\S+): ok$")
+    [published] = [m[1] for m in map(register.match, log) if m]
     return log, published, int(re.search(r"; devices: (\d+) updated", log[-1])[1])
 
 
@@ -73,7 +73,8 @@ def test_devices_left_alone(case, devices, made, args):
     run = case.run("-S", *args)
     assert (run.code, run.boxes) == (0, []) and case.machine.registered(case.dir / "vesk1.inf")
     shown = devices.show()
-    assert [(shown[i].driver, shown[i].inf[:4]) for i in instances] == [("none", "none")] * len(made)
+    assert [(shown[i].driver, shown[i].inf[:4]) for i in instances] == \
+        [("none", "none")] * len(made)
     log, published, updated = setup_log(case.machine)
     assert not [line for line in log if line.startswith("device ")] and updated == 0
     # Stage only: no device is asked for. Else a Wine difference: with no
