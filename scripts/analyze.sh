@@ -19,7 +19,7 @@ if missing cppcheck; then :
 elif cppcheck --enable=warning,style,performance,portability --language=c++ --std=c++20 \
      --error-exitcode=1 --inline-suppr --quiet -I . \
      --suppress=missingIncludeSystem --suppress=cstyleCast --suppress=useStlAlgorithm \
-     setup service ntdrivers infpkg platform tests/fuzz; then
+     setup service ntdrivers infpkg devices platform tests/fuzz; then
   echo "  cppcheck: clean"; passed=$((passed + 1))
 else
   echo "  cppcheck: findings above"; failed=$((failed + 1))

@@ -4,16 +4,21 @@
 # --no-sys leaves the SYS file out; --catalog ENTRY=FILE names a catalog in
 # [Version] (ENTRY: CatalogFile, CatalogFile.NT, CatalogFile.NTamd64...) and
 # writes a dummy FILE beside the INF; --missing-catalog ENTRY=FILE names one
-# that is not there. Both may be given more than once.
-# Usage: make_sample_package.sh FOLDER NAME [--no-sys] [--catalog ENTRY=FILE]...
+# that is not there. Both may be given more than once. --hwid ID gives the
+# device another hardware ID than USB\VID_1D6B&PID_4001.
+# The models are listed undecorated and for x86, x64 and ARM64: from XP on
+# Windows takes the section decorated for its own architecture, and 64-bit
+# Windows ignores an undecorated one.
+# Usage: make_sample_package.sh FOLDER NAME [--no-sys] [--hwid ID] [--catalog ENTRY=FILE]...
 set -euo pipefail
 folder=$1 name=$2
 shift 2
 mkdir -p "$folder"
-sys=yes catalogs=""
+sys=yes catalogs="" hwid='USB\VID_1D6B&PID_4001'
 while [ $# -gt 0 ]; do
   case $1 in
     --no-sys) sys=no ;;
+    --hwid) hwid=$2; shift ;;
     --catalog|--missing-catalog)
       entry=${2%%=*} file=${2#*=}
       catalogs+="$entry=$file"$'\n'
@@ -35,10 +40,19 @@ Provider=%Company%
 DriverVer=01/01/2026,1.0.0.0
 ${catalogs}
 [Manufacturer]
-%Company%=Models
+%Company%=Models,NTx86,NTamd64,NTarm64
 
 [Models]
-%DeviceName%=Install, USB\\VID_1D6B&PID_4001
+%DeviceName%=Install, $hwid
+
+[Models.NTx86]
+%DeviceName%=Install, $hwid
+
+[Models.NTamd64]
+%DeviceName%=Install, $hwid
+
+[Models.NTarm64]
+%DeviceName%=Install, $hwid
 
 [Install]
 CopyFiles=DriverCopy

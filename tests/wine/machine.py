@@ -79,8 +79,12 @@ def probe_32bit():
     return None
 
 
-# Libraries whose loads the relay trace shows: kernel32 forwards to kernelbase.
-RELAY = ";".join(["user32.MessageBoxA", "setupapi.SetupCopyOEMInfA"] +
+# What the relay trace shows: boxes, registrations, the device steps' calls
+# (what the program asked of Windows: Wine answers TRUE to most of them
+# whatever it did), and library loads (kernel32 forwards to kernelbase).
+RELAY = ";".join(["user32.MessageBoxA", "setupapi.SetupCopyOEMInfA",
+                  "newdev.UpdateDriverForPlugAndPlayDevicesA", "setupapi.SetupUninstallOEMInfA",
+                  "setupapi.SetupDiCallClassInstaller"] +
                  [f"{dll}.{fn}" for dll in ("kernel32", "kernelbase")
                   for fn in ("LoadLibraryA", "LoadLibraryExA")])
 BOX = re.compile(r'Call user32\.MessageBoxA\([0-9a-f]*,[0-9a-f]* "(.*)",[0-9a-f]* "(.*)",[0-9a-f]*\) ret=')
