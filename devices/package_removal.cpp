@@ -34,7 +34,7 @@ void StoreCatalog(char* path, const char* published) {
 // not another catalog (identical INFs with different catalogs are distinct
 // packages; where the store keeps no catalog under that name, the INF says).
 bool IsOurs(const char* published, const char* infPath, const char* catalog) {
-  if (!IsCatalogName(published) || !*published) return false;
+  if (!IsPlainName(published)) return false;
   char stored[kPathBuffer];
   FormatInto(stored, "%s\\Inf\\%s", g_strWindowsDir.c_str(), published);
   if (!SameFileBytes(stored, infPath)) return false;

@@ -180,9 +180,14 @@ bool IsDeviceName(const char* name) {
 
 }  // namespace
 
+bool IsPlainName(const char* name) {
+  return *name && !ContainsText(name, "\\") && !ContainsText(name, "/") &&
+         !ContainsText(name, ":") && !IsDeviceName(name);
+}
+
 bool IsCatalogName(const char* name) {
-  return !ContainsText(name, "\\") && !ContainsText(name, "/") && !ContainsText(name, ":") &&
-         !IsDeviceName(name);
+  const char* dot = FindLastChar(name, '.');
+  return dot && dot != name && SameText(dot, ".cat") && IsPlainName(name);
 }
 
 bool ContainsId(const char* ids, const char* id) {

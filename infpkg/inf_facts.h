@@ -29,8 +29,12 @@ bool ReadInfFacts(const char* infPath, bool hardwareIds, InfFacts* facts);
 // The entry of kCatalogEntries the setup API checks on this machine.
 int AppliedCatalogEntry(const InfFacts& facts);
 
-// Whether `name` can be a package's catalog: a file beside the INF, no path,
-// no device.
+// Whether `name` names a file in a folder, nothing else: no path, no device.
+bool IsPlainName(const char* name);
+
+// Whether `name` can be a package's catalog: a plain name ending in ".cat"
+// (letter case ignored) of a file beside the INF; no path, no device, and
+// nothing else (a library planted as a "catalog" would lie beside a twin).
 bool IsCatalogName(const char* name);
 
 // Whether `id` is one of `ids`, letter case ignored.

@@ -32,7 +32,10 @@ void ShowCopyFailure(const char* source) {
 void CopyPackageFile(const char* file, const char* folder, const char* subfolder = "") {
   char destination[kPathBuffer];
   FormatInto(destination, "%s%s\\%s", folder, subfolder, file);
-  if (!CopyOverwriting(file, destination)) ShowCopyFailure(file);
+  // The company folder's names are written fresh; Windows' own folders
+  // (9x) as Windows' CopyFile does.
+  bool copied = *subfolder ? CopyOverwriting(file, destination) : CopyFresh(file, destination);
+  if (!copied) ShowCopyFailure(file);
 }
 
 // A signed package's catalog goes where its INF goes: the setup API takes it

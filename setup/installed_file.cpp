@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include "platform/platform_layer.h"
+#include "setup/setup_context.h"
 #include "setup/setup_log.h"
+#include "setup/text.h"
 
 namespace {
 
@@ -38,6 +40,47 @@ bool CopyOverwriting(const char* source, const char* destination) {
   }
   ClearAttributes(destination, FILE_ATTRIBUTE_READONLY);
   return true;
+}
+
+namespace {
+
+// Whether `path` is the one name of its file: its attributes are then its own
+// to change.
+bool IsSoleName(const char* path) {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE file = platform.CreateFileA(path, 0x80 /* FILE_READ_ATTRIBUTES */,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool sole = platform.GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1;
+  platform.CloseHandle(file);
+  return sole;
+}
+
+}  // namespace
+
+bool CopyFresh(const char* source, const char* destination) {
+  if (!IsNtFamily()) return CopyOverwriting(source, destination);
+  PlatformLayer& platform = GetPlatform();
+  char fresh[kFormatSize];
+  FormatInto(fresh, "%s.new", destination);
+  platform.DeleteFileA(fresh);  // a killed run's, or a planted name: the name goes
+  bool copied = platform.CopyFileA(source, fresh, TRUE) != FALSE;
+  DWORD error = platform.GetLastError();
+  if (copied) {
+    ClearAttributes(fresh, FILE_ATTRIBUTE_READONLY);
+    // An old copy of its own name only may lose what stops a rename onto it.
+    if (IsSoleName(destination))
+      ClearAttributes(destination, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                       FILE_ATTRIBUTE_SYSTEM);
+    copied = platform.MoveFileExA(fresh, destination, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    error = platform.GetLastError();
+    if (!copied) platform.DeleteFileA(fresh);
+  }
+  LogResult(copied, error, "copy %s -> %s", source, destination);
+  return copied;
 }
 
 bool DeleteInstalledFile(const char* path) {

@@ -11,6 +11,15 @@
 // destination then keeps the attributes it had.
 bool CopyOverwriting(const char* source, const char* destination);
 
+// Copies `source` into the company folder as `destination`, never through a
+// name that is there already: on NT a name planted before the folder was
+// sealed may be a hard link to a file of the system, and CopyFileA would open
+// it and write into that file. The copy is made under a new name and takes
+// the old name's place, which leaves any file the old name also stood for
+// untouched; a copy that fails leaves the old one as it was. Windows 9x has
+// neither links nor MoveFileExA: there it is CopyOverwriting.
+bool CopyFresh(const char* source, const char* destination);
+
 // Deletes `path`, read-only or not (DeleteFileA refuses a read-only file).
 // False when it stays, for example because a loaded driver holds it, with the
 // attributes it had.

@@ -61,6 +61,7 @@ BOOL CSimMachine::CopyFileA(LPCSTR source, LPCSTR destination, BOOL failIfExists
   if (fault != m_copyFaults.end()) return Fail(fault->second);
   const Node* parent = NodeAt(ParentOf(to));
   if (!parent || !parent->folder) return Fail(ERROR_PATH_NOT_FOUND);
+  if (WritesDenied(to)) return Fail(ERROR_ACCESS_DENIED);
   if (Node* existing = NodeAt(to)) {
     if (existing->folder || existing->deletePending) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);

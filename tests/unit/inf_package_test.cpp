@@ -16,9 +16,15 @@ class InfPackageTest : public SimProcessTest {};
 TEST_F(InfPackageTest, TypicalRunCopiesRegistersAndReports) {
   AddPackage("vesk1");
   EXPECT_EQ(Run(), 0);
+  // Under names of their own, then in the place of what was there.
   EXPECT_EQ(machine.LogOf("CopyFileA"),
-            (Strings{"CopyFileA(\"vesk1.sys\", \"" + kCompany + "\\vesk1.sys\", 0)",
-                     "CopyFileA(\"vesk1.inf\", \"" + kCompany + "\\vesk1.inf\", 0)"}));
+            (Strings{"CopyFileA(\"vesk1.sys\", \"" + kCompany + "\\vesk1.sys.new\", 1)",
+                     "CopyFileA(\"vesk1.inf\", \"" + kCompany + "\\vesk1.inf.new\", 1)"}));
+  EXPECT_EQ(machine.LogOf("MoveFileExA"),
+            (Strings{"MoveFileExA(\"" + kCompany + "\\vesk1.sys.new\", \"" + kCompany +
+                         "\\vesk1.sys\", 1)",
+                     "MoveFileExA(\"" + kCompany + "\\vesk1.inf.new\", \"" + kCompany +
+                         "\\vesk1.inf\", 1)"}));
   EXPECT_EQ(machine.FileContent(kCompany + "\\vesk1.sys"), "driver vesk1");
   ASSERT_EQ(machine.OemInfCalls().size(), 1u);
   const CSimMachine::OemInfCall& call = machine.OemInfCalls()[0];
@@ -114,7 +120,7 @@ TEST_F(InfPackageTest, FolderNamedLikeAPackageIsProcessedAndFailsToCopy) {
 TEST_F(InfPackageTest, FailedInfCopyRegistersTheOlderCopyAlreadyThere) {
   AddPackage("vesk1");
   machine.AddFile(kCompany + "\\vesk1.inf", "older");
-  machine.FailCopyTo(kCompany + "\\vesk1.inf");
+  machine.FailCopyTo(kCompany + "\\vesk1.inf.new");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Boxes(), (Strings{"setup: Copy file fail: vesk1.inf",
                               "setup: Driver included in vesk1.inf has successfully installed."}));
@@ -256,6 +262,11 @@ TEST_P(CatalogTest, CatalogTravelsWithTheInf) {
     if (file.size() > 4 && file.compare(file.size() - 4, 4, ".cat") == 0)
       copied.push_back(file.substr(kCompany.size() + 1));
   EXPECT_EQ(copied, c.copied);
+  // Nothing but what a package needs, and the log.
+  for (const std::string& file : machine.FilesBelow(kCompany)) {
+    std::string type = file.substr(file.rfind('.') + 1);
+    EXPECT_TRUE(type == "inf" || type == "sys" || type == "cat" || type == "log") << file;
+  }
   ASSERT_EQ(machine.OemInfCalls().size(), 1u);
   EXPECT_EQ(machine.OemInfCalls()[0].result != FALSE, c.registered);
   EXPECT_EQ(machine.OpenInfHandles(), 0u);
@@ -340,6 +351,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {"setup: Copy file fail: COM1.cat", "setup: Copy file fail: nul",
                      "setup: Copy file fail: Lpt\xB9.cat", "setup: Copy file fail: conout$",
                      "setup: Copy file fail: AUX .x.cat", "setup: Copy file fail: lpt0"},
+                    {}, false},
+        // A library named as a catalog would lie in the company folder.
+        CatalogCase{"not a catalog", [](CSimMachine&) {},
+                    "CatalogFile=version.dll\r\nCatalogFile.NT=vesk1.cat.exe\r\n"
+                    "CatalogFile.NTamd64=.cat",
+                    {"version.dll", "vesk1.cat.exe", ".cat"},
+                    {"setup: Copy file fail: version.dll", "setup: Copy file fail: vesk1.cat.exe",
+                     "setup: Copy file fail: .cat"},
                     {}, false},
         CatalogCase{"names like device names",
                     [](CSimMachine&) {},

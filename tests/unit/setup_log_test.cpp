@@ -297,8 +297,16 @@ INSTANTIATE_TEST_SUITE_P(
                     m.FailWrites();
                   },
                   "kept"},
-        NoLogCase{"a folder that admits no writer",
-                  [](CSimMachine& m) { m.DenyWritesIn(kCompany); }, nullptr}),
+        // A name planted before the folder was sealed, a second name of a file
+        // of the system, which a reader keeps from being renamed aside: the
+        // log is not written through it.
+        NoLogCase{"a link to a system file that cannot be set aside",
+                  [](CSimMachine& m) {
+                    m.AddFile("C:\\WINDOWS\\System32\\config\\SAM", "system");
+                    m.AddHardLink("C:\\WINDOWS\\System32\\config\\SAM", kLog);
+                    m.OpenElsewhere(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                  },
+                  "system"}),
     CaseName());
 
 // Past 1 MiB the log is kept whole as setup.log.old and a new one begins;
@@ -395,6 +403,54 @@ TEST_F(SetupLogTest, RunThatGivesUpOnTheLockWritesNothing) {
   EXPECT_EQ(Run("setup.exe -S"), 1618);
   EXPECT_EQ(machine.FileContent(kLog), "kept");
   EXPECT_TRUE(machine.LogOf("CreateFileA").empty());
+}
+
+// A folder an older release made (before the seal), open to Power Users on
+// XP (and to Everyone under NT 4.0's Windows folder), may hold names planted
+// there: second names of files of the system. Nothing is written through
+// them; the log that is not the setup's own is set aside and a new one begun.
+TEST_F(SetupLogTest, PlantedLinksAreNeverWrittenThrough) {
+  const std::string sam = "C:\\WINDOWS\\System32\\config\\SAM";
+  const std::string hal = "C:\\WINDOWS\\System32\\hal.dll";
+  for (bool nt4 : {false, true}) {
+    CSimMachine fresh;
+    fresh.Activate();
+    if (nt4) {
+      fresh.SetNt4();
+      fresh.AddFile("C:\\setup\\windrvr.sys", "driver");
+      fresh.AddFile("C:\\setup\\wdusbd.sys", "driver");
+    } else {
+      fresh.AddFile("C:\\setup\\vesk1.inf", "[Version]\r\n");
+      fresh.AddFile("C:\\setup\\vesk1.sys", "driver vesk1");
+    }
+    fresh.AddFolder(kCompany);  // inherits from the Windows folder: Power Users may change it
+    fresh.AddFile(sam, "the accounts");
+    fresh.AddFile(hal, "the hardware layer");
+    fresh.SetAttributes(hal, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    fresh.AddHardLink(sam, kLog);
+    fresh.AddHardLink(hal, kCompany + "\\vesk1.sys");
+    EXPECT_EQ(Run("setup.exe -S"), nt4 ? 1 : 0);
+    EXPECT_EQ(fresh.FileContent(sam), "the accounts") << nt4;
+    EXPECT_EQ(fresh.FileContent(hal), "the hardware layer") << nt4;
+    EXPECT_EQ(fresh.Attributes(hal), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM) << nt4;
+    std::string aside = kLog + ".set-aside-20261209-102030";
+    EXPECT_EQ(fresh.FileContent(aside), "the accounts") << nt4;
+    Strings lines = Lines(fresh.FileContent(kLog));
+    ASSERT_GE(lines.size(), 4u) << nt4;
+    EXPECT_EQ(lines[3], kLog + " was set aside as " + aside + ": it was not this setup's own file")
+        << nt4;
+    if (!nt4) {
+      // The read-only name stays (no attribute of the file behind it changes),
+      // and the package's copy cannot take its place: reported, not written.
+      EXPECT_EQ(Boxes(), (Strings{}));
+      EXPECT_NE(fresh.FileContent(kLog).find("copy vesk1.sys -> " + kCompany +
+                                              "\\vesk1.sys: error 5"),
+                std::string::npos)
+          << fresh.FileContent(kLog);
+    }
+    EXPECT_EQ(fresh.OpenFileHandles(), 0u);
+  }
+  machine.Activate();
 }
 
 }  // namespace
