@@ -48,22 +48,21 @@ unsigned ReadPart(const char*& p) {
 }
 
 // How well "NT[arch][.major[.minor[.product[.suite[.build]]]]]" fits this
-// Windows (XP on): 0 when it does not apply; else the higher the closer, by
-// the documented order: the highest version not above this one, a build
-// only within its own version, then product type and suite, then the
+// Windows (XP on): false when it does not apply; else `fit` ranks it by the
+// documented order: the highest version not above this one first, then a
+// build (only within its own version), product type and suite, then the
 // architecture named.
-unsigned long long DecorationFit(const char* decoration, const OSVERSIONINFOEXA& os) {
-  if ((decoration[0] | 0x20) != 'n' || (decoration[1] | 0x20) != 't') return 0;
+bool DecorationFit(const char* decoration, const OSVERSIONINFOEXA& os, unsigned fit[2]) {
+  if ((decoration[0] | 0x20) != 'n' || (decoration[1] | 0x20) != 't') return false;
   const char* p = decoration + 2;
-  const char* native = NativeMachine();
   size_t arch = 0;
   while (p[arch] && p[arch] != '.') ++arch;
   if (arch) {
     char named[8];
-    if (arch >= sizeof(named)) return 0;
+    if (arch >= sizeof(named)) return false;
     memcpy(named, p, arch);
     named[arch] = '\0';
-    if (!SameText(named, native)) return 0;
+    if (!SameText(named, NativeMachine())) return false;
   }
   p += arch;
   unsigned part[5] = {0, 0, 0, 0, 0};
@@ -73,17 +72,13 @@ unsigned long long DecorationFit(const char* decoration, const OSVERSIONINFOEXA&
     given[i] = *p && *p != '.';
     part[i] = ReadPart(p);
   }
-  unsigned long long version = (static_cast<unsigned long long>(part[0]) << 16) | part[1];
-  unsigned long long own = (static_cast<unsigned long long>(os.dwMajorVersion) << 16) |
-                           os.dwMinorVersion;
-  if (version > own) return 0;
-  if (given[2] && part[2] != os.wProductType) return 0;
-  if (given[3] && (part[3] & ~static_cast<unsigned>(os.wSuiteMask))) return 0;
-  bool ownVersion = version == own && given[4];
-  if (ownVersion && part[4] > os.dwBuildNumber) return 0;
-  return (version << 28) | (static_cast<unsigned long long>(ownVersion ? part[4] & 0x3FFFFFF : 0)
-                            << 2) |
-         ((given[2] || given[3]) ? 2 : 0) | (arch ? 1 : 0) | (1ull << 62);
+  fit[0] = (part[0] << 16) | (part[1] & 0xFFFF);
+  unsigned own = (os.dwMajorVersion << 16) | os.dwMinorVersion;
+  bool ownVersion = fit[0] == own && given[4];
+  fit[1] = ((ownVersion ? part[4] : 0) << 2) | ((given[2] || given[3]) ? 2 : 0) | (arch ? 1 : 0);
+  return fit[0] <= own && (!given[2] || part[2] == os.wProductType) &&
+         (!given[3] || !(part[3] & ~static_cast<unsigned>(os.wSuiteMask))) &&
+         (!ownVersion || part[4] <= os.dwBuildNumber);
 }
 
 // The models section this Windows takes from a [Manufacturer] line:
@@ -108,19 +103,21 @@ bool ChooseModels(INFCONTEXT* line, char* section) {
                    platform.GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&os));
   char best[MAX_PATH];
   best[0] = '\0';
-  unsigned long long bestFit = 0;
+  unsigned bestFit[2] = {0, 0};
   char decoration[MAX_PATH];
   for (DWORD field = 2; decorated && platform.SetupGetStringFieldA(line, field, decoration,
                                                                    MAX_PATH, nullptr);
        ++field) {
-    unsigned long long fit = DecorationFit(decoration, os);
-    if (fit > bestFit) {
-      bestFit = fit;
+    unsigned fit[2];
+    if (DecorationFit(decoration, os, fit) &&
+        (!*best || fit[0] > bestFit[0] || (fit[0] == bestFit[0] && fit[1] > bestFit[1]))) {
+      bestFit[0] = fit[0];
+      bestFit[1] = fit[1];
       CopyText(best, sizeof(best), decoration);
     }
   }
-  if (bestFit) return CopyText(section, MAX_PATH, models) && AppendText(section, MAX_PATH, ".") &&
-                      AppendText(section, MAX_PATH, best);
+  if (*best) return CopyText(section, MAX_PATH, models) && AppendText(section, MAX_PATH, ".") &&
+                    AppendText(section, MAX_PATH, best);
   if (decorated && !SameText(NativeMachine(), "x86")) return false;
   return CopyText(section, MAX_PATH, models);
 }
