@@ -8,6 +8,7 @@
 #include "platform/platform_layer.h"
 #include "setup/hand_over.h"
 #include "setup/installed_file.h"
+#include "setup/programs_entry.h"
 #include "setup/setup_context.h"
 #include "setup/setup_log.h"
 #include "setup/text.h"
@@ -108,6 +109,7 @@ int InstallInfPackage(const char* name) {
     return 0;
   }
   if (*publishedName) RecordPackage(infFile, publishedName);
+  NoteDriverVersion(facts.driverVersion);
   if (registered) {
     ++g_setupTally.packagesRegistered;
     char message[kPathBuffer];

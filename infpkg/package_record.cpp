@@ -9,6 +9,14 @@ const char kPackageRecordKey[] = "Software\\Velmoran\\Vesk\\Packages";
 
 REGSAM NativeView(REGSAM access) { return g_bWow64 ? access | KEY_WOW64_64KEY : access; }
 
+// RegDeleteKeyA deletes in the process's own view; every WOW64 Windows has
+// RegDeleteKeyExA for the other.
+LONG DeleteNativeKey(const char* path) {
+  PlatformLayer& platform = GetPlatform();
+  return g_bWow64 ? platform.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, 0)
+                  : platform.RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+}
+
 void RecordPackage(const char* infFile, const char* published) {
   PlatformLayer& platform = GetPlatform();
   HKEY key;
@@ -58,9 +66,6 @@ void ForgetPackage(const char* infFile) {
   if (!empty) return;
   // Our empty keys go too (Software\Velmoran stays for whatever else it holds).
   static const char* const kKeys[] = {kPackageRecordKey, "Software\\Velmoran\\Vesk"};
-  for (const char* path : kKeys) {
-    LONG deleted = g_bWow64 ? platform.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, 0)
-                            : platform.RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
-    if (deleted != ERROR_SUCCESS) return;
-  }
+  for (const char* path : kKeys)
+    if (DeleteNativeKey(path) != ERROR_SUCCESS) return;
 }

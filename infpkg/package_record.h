@@ -18,5 +18,7 @@ void ForgetPackage(const char* infFile);
 
 // The access that reaches the 64-bit view from a 32-bit process under WOW64.
 REGSAM NativeView(REGSAM access);
+// Deletes a key below HKEY_LOCAL_MACHINE in that view.
+LONG DeleteNativeKey(const char* path);
 
 #endif  // INFPKG_PACKAGE_RECORD_H

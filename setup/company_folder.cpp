@@ -123,10 +123,10 @@ bool MakeSealedFolder(const char* path, bool nt) {
          platform.GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-void SetAsideName(char* name, const char* path) {
+void SetAsideName(char* name, const char* path, const char* what) {
   SYSTEMTIME now;
   GetPlatform().GetLocalTime(&now);
-  FormatInto(name, "%s.set-aside-%04u%02u%02u-%02u%02u%02u", path, now.wYear, now.wMonth,
+  FormatInto(name, "%s.%s-%04u%02u%02u-%02u%02u%02u", path, what, now.wYear, now.wMonth,
              now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 

@@ -51,8 +51,8 @@ bool HasTrustedOwner(const char* path);
 // entries, Power Users' and CREATOR OWNER's among them, into it first.
 bool MakeSealedFolder(const char* path, bool nt);
 
-// "{path}.set-aside-YYYYMMDD-hhmmss": where something in the way goes.
-void SetAsideName(char* name, const char* path);
+// "{path}.{what}-YYYYMMDD-hhmmss": where something in the way goes.
+void SetAsideName(char* name, const char* path, const char* what = "set-aside");
 
 // The descriptor the folder is made and sealed with: SYSTEM and
 // Administrators alone, owned by Administrators, nothing inherited.

@@ -4,6 +4,7 @@
 
 #include "devices/device_install.h"
 #include "setup/company_folder.h"
+#include "setup/programs_entry.h"
 
 void ResetSetupContext() {
   g_osVersion = COsVersion();
@@ -20,5 +21,6 @@ void ResetSetupContext() {
   g_pfnSetupCopyOEMInf = nullptr;
   ResetDeviceSteps();
   g_bTwin = false;
+  g_szNewestDriverVersion[0] = '\0';
   g_companyFolder = CompanyFolder();  // a new process holds nothing yet
 }

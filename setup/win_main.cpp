@@ -5,6 +5,7 @@
 #include "ntdrivers/nt_driver_sets.h"
 #include "setup/company_folder.h"
 #include "setup/hand_over.h"
+#include "setup/programs_entry.h"
 #include "setup/setup_context.h"
 #include "setup/setup_lock.h"
 #include "setup/setup_log.h"
@@ -12,14 +13,38 @@
 
 namespace {
 
-int InstallOneProcessorSet() { return InstallNtDriverSet(g_oneProcessorSet); }
-int InstallSeveralProcessorSet() { return InstallNtDriverSet(g_severalProcessorSet); }
-int RemoveOneProcessorSet() { return RemoveNtDriverSet(g_oneProcessorSet); }
-int RemoveSeveralProcessorSet() { return RemoveNtDriverSet(g_severalProcessorSet); }
+// What a run left on the machine can be removed from Programs and Features;
+// what a removal took out entirely leaves it.
+int InstallSet(const NtDriverSet& set) {
+  int code = InstallNtDriverSet(set);
+  if (code == 1 || g_setupTally.servicesInstalled) RegisterForRemoval("-UNINSTALL");
+  return code;
+}
+
+int RemoveSet(const NtDriverSet& set) {
+  int code = RemoveNtDriverSet(set);
+  if (code == 1) UnregisterAfterRemoval();
+  return code;
+}
+
+int InstallOneProcessorSet() { return InstallSet(g_oneProcessorSet); }
+int InstallSeveralProcessorSet() { return InstallSet(g_severalProcessorSet); }
+int RemoveOneProcessorSet() { return RemoveSet(g_oneProcessorSet); }
+int RemoveSeveralProcessorSet() { return RemoveSet(g_severalProcessorSet); }
 
 // The packages' own outcomes were shown one by one; the route itself
 // succeeded (3010 when Windows asked for a restart).
-int PreinstallPackages() { return InstallInfPackages(); }
+int PreinstallPackages() {
+  int code = InstallInfPackages();
+  if (g_setupTally.packagesRegistered + g_setupTally.packagesPresent) RegisterForRemoval("-REMOVE");
+  return code;
+}
+
+int RemovePackages() {
+  int code = RemoveInfPackages();
+  if (code != ERROR_INSTALL_FAILURE) UnregisterAfterRemoval();
+  return code;
+}
 
 int NothingToRemove() { return 1; }
 
@@ -39,7 +64,7 @@ const Route kRoutes[] = {
     {kYes, kNo, kNo, kAny, RemoveOneProcessorSet},
     {kYes, kNo, kYes, kAny, RemoveSeveralProcessorSet},
     {kNo, kYes, kAny, kAny, PreinstallPackages},
-    {kNo, kNo, kAny, kYes, RemoveInfPackages},
+    {kNo, kNo, kAny, kYes, RemovePackages},
     {kNo, kNo, kAny, kNo, NothingToRemove},
 };
 

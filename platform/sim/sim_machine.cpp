@@ -245,6 +245,7 @@ void CSimMachine::SetProgramPath(const std::string& path) {
   m_strProgramPath = path;
   std::string folder = ParentOf(path);
   if (!folder.empty()) AddFolder(folder);
+  if (!NodeAt(path)) AddFile(path, "MZ the program " + path);
 }
 
 void CSimMachine::Restart() {

@@ -116,7 +116,7 @@ class CSimMachine final : public PlatformLayer {
   void SetLocalTime(const SYSTEMTIME& time) { m_localTime = time; }
   // Also creates the folder with System32\Drivers and Inf below it.
   void SetWindowsDir(const std::string& path);
-  void SetProgramPath(const std::string& path);  // its folder is created
+  void SetProgramPath(const std::string& path);  // the file and its folder are made
   void SetProcessors(DWORD count) { m_nProcessors = count; }
   void UseCodePage932() { m_bCodePage932 = true; }
   void SetCurrentDir(const std::string& path) { m_strCurrentDir = path; }

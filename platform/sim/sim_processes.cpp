@@ -102,6 +102,8 @@ BOOL CSimMachine::GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 bool CSimMachine::IsRunningImage(const std::string& fullPath) const {
+  // This process's own file too.
+  if (Upper(Resolve(m_strProgramPath)) == Upper(fullPath)) return true;
   for (const ProcessStart& process : m_processes)
     if (!process.ended && Upper(Resolve(process.application)) == Upper(fullPath)) return true;
   return false;

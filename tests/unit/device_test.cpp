@@ -1,7 +1,11 @@
 // The packages reach the devices plugged in, and leave them and the driver
 // store again with -REMOVE; what the log and the exit code say is what
 // Windows holds afterwards.
+#include <string.h>
+
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "infpkg/inf_facts.h"
 #include "setup/hand_over.h"
@@ -466,6 +470,151 @@ TEST_F(DeviceTestBase, RemovalTakesOnlyItsOwnPackage) {
   ExpectInOrder({"remove vesk1.inf: not in the driver store"});
   EXPECT_FALSE(machine.KeyExists("Software\\Velmoran\\Vesk"));
   EXPECT_TRUE(machine.FileExists("C:\\WINDOWS\\Inf\\avesk1.inf"));
+}
+
+// ---------------------------------------------------------------- Programs and Features
+
+const std::string kEntryKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VeskUsbDrivers";
+const std::string kRemover = kCompany + "\\vesk-setup.exe";
+
+// The entry's values as text: strings without their terminator, numbers in decimal.
+std::map<std::string, std::string> EntryOf(const CSimMachine& m, const std::string& key) {
+  std::map<std::string, std::string> entry;
+  const auto* values = m.KeyValues(key);
+  for (const auto& value : values ? *values : std::vector<CSimMachine::RegValue>()) {
+    if (value.type == REG_DWORD) {
+      DWORD number;
+      memcpy(&number, value.data.data(), sizeof(number));
+      entry[value.name] = "#" + std::to_string(number);
+    } else {
+      entry[value.name] = value.data.substr(0, value.data.find('\0'));
+    }
+  }
+  return entry;
+}
+
+struct EntryCase {
+  const char* name;
+  void (*windows)(CSimMachine&);
+  const char* removeSwitch;  // null: no entry and no copy
+  const char* version;       // DisplayVersion
+};
+
+void PrintTo(const EntryCase& c, std::ostream* out) { *out << c.name; }
+
+class EntryTest : public DeviceTestBase, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(EntryTest, InstallLeavesACopyAndAnEntryToRemoveWith) {
+  const EntryCase& c = GetParam();
+  c.windows(machine);
+  AddDevicePackage("vesk1");
+  machine.AddFile("C:\\setup\\windrvr.sys", "driver");
+  machine.AddFile("C:\\setup\\wdusbd.sys", "driver");
+  int code = Run("setup.exe -S");
+  EXPECT_EQ(code, g_osVersion.IsNt4() ? 1 : 0);
+  std::map<std::string, std::string> entry = EntryOf(machine, kEntryKey);
+  if (!c.removeSwitch) {
+    EXPECT_TRUE(entry.empty());
+    EXPECT_FALSE(machine.FileExists(kRemover));
+    return;
+  }
+  EXPECT_EQ(machine.FileContent(kRemover), machine.FileContent("C:\\setup\\setup.exe"));
+  std::map<std::string, std::string> expected = {
+      {"DisplayName", "Vesk USB drivers"},
+      {"DisplayVersion", c.version},
+      {"Publisher", "Velmoran"},
+      {"InstallDate", "20261209"},
+      {"InstallLocation", kCompany},
+      {"DisplayIcon", kRemover},
+      {"UninstallString", "\"" + kRemover + "\" " + c.removeSwitch},
+      {"QuietUninstallString", "\"" + kRemover + "\" " + c.removeSwitch + " -S"},
+      {"NoModify", "#1"},
+      {"NoRepair", "#1"},
+      {"EstimatedSize", "#1"}};
+  EXPECT_EQ(entry, expected);
+  // A second run, from a newer disk, brings it up to date.
+  machine.AddFile("C:\\setup\\vesk1.inf",
+                  machine.FileContent("C:\\setup\\vesk1.inf").replace(
+                      machine.FileContent("C:\\setup\\vesk1.inf").find("1.2.3.4"), 7, "1.10.0.0"));
+  SYSTEMTIME later = {2027, 1, 5, 8, 9, 0, 0, 0};
+  machine.SetLocalTime(later);
+  Run("setup.exe -S");
+  entry = EntryOf(machine, kEntryKey);
+  EXPECT_EQ(entry["InstallDate"], "20270108");
+  EXPECT_EQ(entry["DisplayVersion"], std::string(c.version) == "1.2.3.4" ? "1.10.0.0" : c.version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EntryTest,
+    ::testing::Values(
+        EntryCase{"XP", [](CSimMachine&) {}, "-REMOVE", "1.2.3.4"},
+        EntryCase{"Windows 10", [](CSimMachine& m) { m.SetWin10(); }, "-REMOVE", "1.2.3.4"},
+        // A 32-bit file that could not hand over writes to the native view.
+        EntryCase{"the 32-bit file under WOW64", X64Wow64, "-REMOVE", "1.2.3.4"},
+        EntryCase{"NT 4.0", [](CSimMachine& m) { m.SetNt4(); }, "-UNINSTALL", "1.0.0.0"},
+        // Removal cannot take the package out of their stores.
+        EntryCase{"Windows 2000", [](CSimMachine& m) { m.SetWin2000(); }, nullptr, ""},
+        EntryCase{"Windows 98", [](CSimMachine& m) { m.SetWin98(); }, nullptr, ""}),
+    CaseName());
+
+// Where the entry cannot be written or the company folder failed its check,
+// the log says so and nothing else changes.
+TEST_F(DeviceTestBase, NoEntryIsNoFailure) {
+  AddDevicePackage("vesk1");
+  machine.FailRegistryWrite("DisplayName");
+  EXPECT_EQ(Run("setup.exe"), 0);
+  EXPECT_EQ(Boxes(), Strings{kInstalled});
+  ExpectInOrder({"entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5 (0x00000005)"});
+
+  CSimMachine nt4;
+  nt4.Activate();
+  nt4.SetNt4();
+  nt4.AddFile("C:\\setup\\windrvr.sys", "driver");
+  nt4.AddFile("C:\\setup\\wdusbd.sys", "driver");
+  nt4.AddFolder(kCompany);
+  nt4.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 1003}), "", false);
+  nt4.OpenElsewhere(kCompany, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_EQ(Run("setup.exe -S"), 1);
+  EXPECT_FALSE(nt4.FileExists(kRemover));
+  EXPECT_FALSE(nt4.KeyExists(kEntryKey));
+  EXPECT_NE(nt4.FileContent(kCompany + "\\setup.log")
+                .find("no entry in Programs and Features: the company folder did not pass its "
+                      "check"),
+            std::string::npos);
+  machine.Activate();
+}
+
+// Removed from the list: the copy runs from the company folder on the
+// copies beside it; with every package gone the entry, the copies and the
+// copy itself (renamed, at the restart) go, and the log stays. An install
+// before the restart keeps its own new copy.
+TEST_F(DeviceTestBase, RemovalFromTheCopy) {
+  AddDevicePackage("vesk1", "vesk1.cat");
+  machine.AddDevice(kDevice, {kId});
+  ASSERT_EQ(Run("setup.exe -S"), 0);
+  std::string quiet = EntryOf(machine, kEntryKey)["QuietUninstallString"];
+  // Kept where a package stays in the store.
+  machine.SetProgramPath(kRemover);
+  machine.RefuseUninstall(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run(quiet), 1603);
+  EXPECT_TRUE(machine.KeyExists(kEntryKey));
+  EXPECT_TRUE(machine.FileExists(kRemover));
+  machine.RefuseUninstall(0);
+  EXPECT_EQ(Run(quiet), 0);
+  EXPECT_EQ(machine.LogOf("SetupUninstallOEMInfA").back(), "SetupUninstallOEMInfA(\"oem0.inf\", 0)");
+  EXPECT_FALSE(machine.KeyExists(kEntryKey));
+  const std::string aside = kRemover + ".removed-20261209-102030";
+  EXPECT_EQ(machine.DeletesAtRestart(), Strings{aside});
+  Strings left;
+  for (const std::string& file : machine.FilesBelow(kCompany)) left.push_back(file);
+  EXPECT_EQ(left, (Strings{kCompany + "\\setup.log", aside}));
+  // Installed again before the restart, from the disk.
+  machine.SetProgramPath("C:\\setup\\setup.exe");
+  ASSERT_EQ(Run("setup.exe -S"), 0);
+  machine.Restart();
+  EXPECT_TRUE(machine.FileExists(kRemover));
+  EXPECT_FALSE(machine.FileExists(aside));
+  EXPECT_TRUE(machine.KeyExists(kEntryKey));
 }
 
 }  // namespace

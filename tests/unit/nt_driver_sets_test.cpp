@@ -43,7 +43,7 @@ TEST_F(NtDriverSetsTest, FreshInstallOnOneProcessor) {
   ExpectAutoStartKernelDriver("Wdusbd", "wdusbd");
   EXPECT_EQ(machine.FindService("WinDriver")->state, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(machine.FindService("Wdusbd")->state, static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_EQ(machine.LogOf("CopyFileA"),
+  EXPECT_EQ(Copies(),
             (Strings{"CopyFileA(\"windrvr.sys\", \"C:\\WINNT\\System32\\Drivers\\windrvr.sys\", 0)",
                      "CopyFileA(\"wdusbd.sys\", \"C:\\WINNT\\System32\\Drivers\\wdusbd.sys\", 0)"}));
   EXPECT_TRUE(machine.MessageBoxes().empty());
@@ -56,14 +56,14 @@ TEST_F(NtDriverSetsTest, FreshInstallOnSeveralProcessors) {
   ExpectAutoStartKernelDriver("TOLV", "tolv");
   EXPECT_EQ(machine.FileContent(std::string(kWinnt) + "tolv.sys"), "driver tolv");
   EXPECT_EQ(machine.FindService("WinDriver"), nullptr);
-  EXPECT_EQ(machine.LogOf("CopyFileA").size(), 1u);
+  EXPECT_EQ(Copies().size(), 1u);
 }
 
 TEST_F(NtDriverSetsTest, InstalledAndStoppedServicesAreOnlyStarted) {
   machine.AddService("WinDriver", SERVICE_STOPPED);
   machine.AddService("Wdusbd", SERVICE_STOPPED);
   EXPECT_EQ(Run(), 1);
-  EXPECT_TRUE(machine.LogOf("CopyFileA").empty());
+  EXPECT_TRUE(Copies().empty());
   EXPECT_TRUE(machine.LogOf("CreateServiceA").empty());
   EXPECT_EQ(machine.LogOf("StartServiceA").size(), 2u);
   EXPECT_EQ(machine.FindService("Wdusbd")->state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -74,7 +74,7 @@ TEST_F(NtDriverSetsTest, RunningServicesAreLeftAlone) {
   machine.AddService("Wdusbd", SERVICE_RUNNING);
   EXPECT_EQ(Run(), 1);
   EXPECT_TRUE(machine.LogOf("StartServiceA").empty());
-  EXPECT_TRUE(machine.LogOf("CopyFileA").empty());
+  EXPECT_TRUE(Copies().empty());
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
 
@@ -90,7 +90,7 @@ TEST_F(NtDriverSetsTest, MissingDriverFileIsNeverLookedAtWhenRegistered) {
   machine.RemovePath("C:\\setup\\windrvr.sys");
   machine.AddService("WinDriver", SERVICE_RUNNING);
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(machine.LogOf("CopyFileA").size(), 1u);  // wdusbd.sys only
+  EXPECT_EQ(Copies().size(), 1u);  // wdusbd.sys only
   ExpectAutoStartKernelDriver("Wdusbd", "wdusbd");
 }
 
@@ -153,7 +153,7 @@ TEST_F(NtDriverSetsTest, InstallRightAfterARemoveOfRunningDriversAsksForARestart
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(Boxes(), Strings{"setup: Setup fail: WinDriver is being removed: restart Windows, "
                              "then run setup again\n"});
-  EXPECT_TRUE(machine.LogOf("CopyFileA").size() == 2u);  // only the first install's
+  EXPECT_TRUE(Copies().size() == 2u);  // only the first install's
   machine.Restart();
   EXPECT_EQ(machine.FindService("WinDriver"), nullptr);
   EXPECT_EQ(Run(), 1);

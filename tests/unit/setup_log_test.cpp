@@ -55,6 +55,11 @@ const std::string kCopyInf = "copy vesk1.inf -> " + kCompany + "\\vesk1.inf: ok"
 const std::string kRegister = "register " + kCompany + "\\vesk1.inf";
 const char kNoFile[] = ": error 2 (0x00000002) The system cannot find the file specified.";
 const std::string kNt4Drivers = "C:\\WINDOWS\\System32\\Drivers\\";
+// What an install that left something on the machine adds at its end.
+const std::string kRemover =
+    "copy C:\\setup\\setup.exe -> " + kCompany + "\\vesk-setup.exe: ok";
+const std::string kEntry = "entry in Programs and Features: "
+                           "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VeskUsbDrivers: ok";
 
 void Xp(CSimMachine& m) {
   m.AddFile("C:\\setup\\vesk1.inf", "[Version]\r\n; vesk1\r\n");
@@ -69,6 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "record vesk1.inf as oem0.inf: ok",
                     "box (silent, not shown) \"setup\": Driver included in vesk1.inf has "
                     "successfully installed.",
+                    kRemover, kEntry,
                     "result: exit code 0; packages: 1 found, 1 registered, 0 already present, 0 "
                     "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // The package already in the store: the name to remove it by is still given.
@@ -79,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "", 0,
                    {kCopy, kCopyInf, kRegister + ": already present as oem7.inf",
-                    "record vesk1.inf as oem7.inf: ok",
+                    "record vesk1.inf as oem7.inf: ok", kRemover, kEntry,
                     "result: exit code 0; packages: 1 found, 0 registered, 1 already present, 0 "
                     "failed; services: 0 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         // A broken package: the reason, in the system's own words.
@@ -128,6 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "copy windrvr.sys -> " + kNt4Drivers + "windrvr.sys: ok",
                     "service WinDriver: create: ok", "service WinDriver: start: ok",
                     "service Wdusbd: open: ok", "service Wdusbd: start: error 1114 (0x0000045A)",
+                    kRemover, kEntry,
                     "result: exit code 1; packages: 0 found, 0 registered, 0 already present, 0 "
                     "failed; services: 1 installed, 0 removed, 0 failed; devices: 0 updated, 0 failed; removal: 0 removed, 0 kept"}},
         RecordCase{"NT 4.0 remove of a running driver",

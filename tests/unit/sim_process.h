@@ -49,6 +49,15 @@ class SimProcessTest : public ::testing::Test {
     if (withSys) machine.AddFile("C:\\setup\\" + name + ".sys", "driver " + name);
   }
 
+  // The copies of drivers and packages: the program's own copy to remove
+  // them with apart.
+  std::vector<std::string> Copies() const {
+    std::vector<std::string> copies;
+    for (const std::string& call : machine.LogOf("CopyFileA"))
+      if (call.find("vesk-setup.exe") == std::string::npos) copies.push_back(call);
+    return copies;
+  }
+
   std::vector<std::string> Boxes() const {
     std::vector<std::string> boxes;
     for (const auto& box : machine.MessageBoxes()) boxes.push_back(box.caption + ": " + box.text);
