@@ -8,7 +8,8 @@ add_library(simplatform STATIC
   platform/sim/sim_processes.cpp
   platform/sim/sim_security.cpp
   platform/sim/sim_setupapi.cpp
-  platform/sim/sim_devices.cpp)
+  platform/sim/sim_devices.cpp
+  platform/sim/sim_gate.cpp)
 target_include_directories(simplatform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(simplatform PRIVATE -Wall -Wextra)
 # The logic calls GetPlatform(), which the simulated machine defines.
@@ -34,7 +35,8 @@ add_executable(unit_tests
   tests/unit/driver_service_test.cpp
   tests/unit/nt_driver_sets_test.cpp
   tests/unit/setup_log_test.cpp
-  tests/unit/device_test.cpp)
+  tests/unit/device_test.cpp
+  tests/unit/sweep_test.cpp)
 target_compile_options(unit_tests PRIVATE -Wall -Wextra)
 target_link_libraries(unit_tests PRIVATE setuplogic simplatform GTest::gtest GTest::gtest_main)
 include(GoogleTest)

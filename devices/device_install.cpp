@@ -132,7 +132,9 @@ void InstallOnDevices(const char* infFile, const char* companyInf, const char* p
             *now ? now : "no driver");
     bool ours = SameText(now, published);
     inUse += ours;
-    if (ours && !SameText(was, published)) ++g_setupTally.devicesUpdated;
+    // Updated only where what it used before is known to differ.
+    if (ours && !SameText(was, published) && strcmp(was, kDriverUnreadable) != 0)
+      ++g_setupTally.devicesUpdated;
   }
   if (answered && !inUse)
     LogLine("installing %s on devices: Windows answered TRUE, but no device uses %s", infFile,

@@ -4,6 +4,7 @@
 
 #include "infpkg/inf_facts.h"
 #include "setup/setup_log.h"
+#include "setup/text.h"
 
 bool CDeviceList::Open() {
   if (IsOpen()) return true;
@@ -48,16 +49,24 @@ void CDeviceList::InstanceId(SP_DEVINFO_DATA* device, char* id) const {
   id[kInstanceIdSize - 1] = '\0';
 }
 
+const char kDriverUnreadable[] = "driver unreadable";
+
 void CDeviceList::DriverInf(SP_DEVINFO_DATA* device, char* inf) const {
   PlatformLayer& platform = GetPlatform();
   inf[0] = '\0';
   HKEY key = platform.SetupDiOpenDevRegKey(m_hList, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV,
                                            KEY_QUERY_VALUE);
-  if (key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) return;
-  DWORD type = 0, size = MAX_PATH - 1;
-  LONG error = platform.RegQueryValueExA(key, "InfPath", nullptr, &type,
-                                         reinterpret_cast<BYTE*>(inf), &size);
-  platform.RegCloseKey(key);
-  // A string stored without its terminator is ended here.
-  inf[error == ERROR_SUCCESS && type == REG_SZ && size < MAX_PATH ? size : 0] = '\0';
+  DWORD error = platform.GetLastError();
+  if (key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
+    DWORD type = 0, size = MAX_PATH - 1;
+    error = platform.RegQueryValueExA(key, "InfPath", nullptr, &type,
+                                      reinterpret_cast<BYTE*>(inf), &size);
+    platform.RegCloseKey(key);
+    // A string stored without its terminator is ended here.
+    inf[error == ERROR_SUCCESS && type == REG_SZ && size < MAX_PATH ? size : 0] = '\0';
+  }
+  // No driver key, or one without an INF: no driver. Any other failure
+  // says nothing of what the device uses.
+  if (error != ERROR_SUCCESS && error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND)
+    CopyText(inf, MAX_PATH, kDriverUnreadable);
 }

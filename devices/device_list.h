@@ -6,6 +6,7 @@
 #include "platform/platform_layer.h"
 
 const int kInstanceIdSize = 256;  // MAX_DEVICE_ID_LEN (200) and its terminator
+extern const char kDriverUnreadable[];  // never a published INF's name
 
 class CDeviceList {
  public:
@@ -29,7 +30,8 @@ class CDeviceList {
   // Its instance ID (kInstanceIdSize bytes), "?" where Windows does not say.
   void InstanceId(SP_DEVINFO_DATA* device, char* id) const;
   // The published INF its driver comes from (MAX_PATH bytes): the InfPath of
-  // its driver key; empty where it has none (it never had a driver).
+  // its driver key; empty where it has none (it never had a driver);
+  // kDriverUnreadable where Windows does not say.
   void DriverInf(SP_DEVINFO_DATA* device, char* inf) const;
 
  private:

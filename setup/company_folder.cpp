@@ -37,27 +37,33 @@ bool IsOwnAccount(const unsigned char* sid, DWORD room) {
 // handle, held sharing no deleting, and with a trusted owner; the folder
 // itself (`seal`) given the protected DACL, on every run: one an older setup
 // made inherits from the Windows folder, which admitted Power Users on
-// 2000-era systems. Null, with *problem, where it is not so.
-HANDLE HoldPart(const char* path, bool seal, const char** problem) {
+// 2000-era systems. Null where it is not so, with *problem; *foreign where
+// it is known not to be ours (a link, another owner), not merely unreadable
+// for now (an error, which a later run may not meet).
+HANDLE HoldPart(const char* path, bool seal, const char** problem, bool* foreign) {
   PlatformLayer& platform = GetPlatform();
   DWORD attributes = platform.GetFileAttributesA(path);
   *problem = "it is a link to another folder";
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return nullptr;
+  *foreign = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (*foreign) return nullptr;
   // The name's own object, never a link's target.
   HANDLE held = platform.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                      nullptr);
-  if (held == INVALID_HANDLE_VALUE) {
-    *problem = "another program holds it";
-    return nullptr;
-  }
+  *problem = "it cannot be held";
+  if (held == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
-  bool link = !platform.GetFileInformationByHandle(held, &info) ||
-              (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  if (!link) *problem = "another account owns it";
-  bool ours = !link && HasTrustedOwner(path);
+  bool read = platform.GetFileInformationByHandle(held, &info) != FALSE;
+  *foreign = read && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  bool ours = read && !*foreign;
+  if (ours) {
+    *problem = "its owner cannot be read";
+    Owner owner = OwnerOf(path);
+    *foreign = owner == kForeignOwner;
+    if (*foreign) *problem = "another account owns it";
+    ours = owner == kTrustedOwner;
+  }
   if (ours && seal) {
     *problem = "it cannot be sealed";
     ours = platform.SetFileSecurityA(
@@ -71,9 +77,13 @@ HANDLE HoldPart(const char* path, bool seal, const char** problem) {
 
 // A part that is not ours moves aside, where Windows lets an administrator
 // rename it, and a new one is made in its place; false where it cannot.
-HANDLE MendPart(const char* path, bool seal, const char* problem, char* note) {
+HANDLE MendPart(const char* path, bool seal, const char* problem, bool foreign, char* note) {
   char aside[kFormatSize];
   SetAsideName(aside, path);
+  if (!foreign) {
+    FormatInto(note, "%s: %s (error %u)", path, problem, GetPlatform().GetLastError());
+    return nullptr;
+  }
   if (!GetPlatform().MoveFileA(path, aside) || !MakeSealedFolder(path, true)) {
     FormatInto(note, "%s: %s, and it cannot be set aside (error %u)", path, problem,
                GetPlatform().GetLastError());
@@ -81,7 +91,8 @@ HANDLE MendPart(const char* path, bool seal, const char* problem, char* note) {
   }
   FormatInto(note, "%s was set aside as %s: %s; a new one was made", path, aside, problem);
   const char* again;
-  return HoldPart(path, seal, &again);
+  bool still;
+  return HoldPart(path, seal, &again, &still);
 }
 
 // NTFS keeps owners and DACLs; FAT keeps none, and anyone may change any
@@ -96,22 +107,25 @@ bool KeepsSecurity(const char* windowsDir) {
 
 }  // namespace
 
-bool HasTrustedOwner(const char* path) {
+Owner OwnerOf(const char* path) {
   alignas(4) unsigned char sd[256];
   DWORD needed = 0;
   if (!GetPlatform().GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, sd, sizeof(sd), &needed))
-    return false;
+    return kOwnerUnknown;
   // The owner SID, where the descriptor says it is: Administrators' is the
   // one in ours; SYSTEM's differs in its count and first sub-authority.
   const unsigned char* ours = g_companyFolderSecurity.bytes + 72;
   DWORD at = sd[4] | (sd[5] << 8);
   const unsigned char* owner = sd + at;
-  return at && at <= sizeof(sd) - 16 &&
-         ((memcmp(owner, ours, 16) == 0) ||
-          (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
-           owner[9] == 0 && owner[10] == 0 && owner[11] == 0) ||
-          IsOwnAccount(owner, sizeof(sd) - at));
+  if (!at || at > sizeof(sd) - 16) return kOwnerUnknown;
+  bool trusted = (memcmp(owner, ours, 16) == 0) ||
+                 (owner[1] == 1 && memcmp(owner + 2, ours + 2, 6) == 0 && owner[8] == 18 &&
+                  owner[9] == 0 && owner[10] == 0 && owner[11] == 0) ||
+                 IsOwnAccount(owner, sizeof(sd) - at);
+  return trusted ? kTrustedOwner : kForeignOwner;
 }
+
+bool HasTrustedOwner(const char* path) { return OwnerOf(path) == kTrustedOwner; }
 
 bool MakeSealedFolder(const char* path, bool nt) {
   static const SECURITY_ATTRIBUTES security = {
@@ -147,8 +161,10 @@ bool CheckCompanyFolder(const char* windowsDir, bool nt) {
     // folders; nothing can be checked or held there, nor on FAT under NT.
     if (!secured) continue;
     const char* problem;
-    folder.held[part] = HoldPart(path, part == 1, &problem);
-    if (!folder.held[part]) folder.held[part] = MendPart(path, part == 1, problem, folder.note);
+    bool foreign;
+    folder.held[part] = HoldPart(path, part == 1, &problem, &foreign);
+    if (!folder.held[part])
+      folder.held[part] = MendPart(path, part == 1, problem, foreign, folder.note);
     if (!folder.held[part]) {
       // A link on the way takes everything below it elsewhere, the log too.
       folder.linkFree = GetPlatform().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&

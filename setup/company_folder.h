@@ -43,7 +43,10 @@ bool CheckCompanyFolder(const char* windowsDir, bool nt);
 void ReleaseCompanyFolder();
 
 // Whether the file or folder at `path` is owned by Administrators, SYSTEM or
-// the account this process runs as: an owner can always change its DACL.
+// the account this process runs as (an owner can always change its DACL), by
+// another account, or whether that cannot be read now.
+enum Owner { kOwnerUnknown, kTrustedOwner, kForeignOwner };
+Owner OwnerOf(const char* path);
 bool HasTrustedOwner(const char* path);
 
 // Makes a folder that only SYSTEM and Administrators may change, sealed as it

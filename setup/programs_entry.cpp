@@ -144,9 +144,10 @@ void UnregisterAfterRemoval() {
               "remove the entry in Programs and Features");
   // Every file but the logs; the copy that runs cannot be deleted, but it can
   // be renamed: it goes at the next restart under another name, so that an
-  // install before then keeps its new copy.
+  // install before then keeps its new copy. One an earlier removal renamed
+  // goes now where nothing runs it any more.
   const char* folder = g_companyFolder.path.c_str();
-  char path[kFormatSize], aside[kFormatSize];
+  char path[kFormatSize], aside[kFormatSize] = "";
   FormatInto(path, "%s\\*", folder);
   WIN32_FIND_DATAA found;
   HANDLE find = platform.FindFirstFileA(path, &found);
@@ -154,10 +155,13 @@ void UnregisterAfterRemoval() {
   do {
     found.cFileName[MAX_PATH - 1] = '\0';
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        MatchesPattern(found.cFileName, "setup.log*") ||
-        MatchesPattern(found.cFileName, "*.removed-*"))
+        MatchesPattern(found.cFileName, "setup.log*"))
       continue;
     FormatInto(path, "%s\\%s", folder, found.cFileName);
+    if (MatchesPattern(found.cFileName, "*.removed-*")) {
+      if (strcmp(path, aside) != 0) platform.DeleteFileA(path);
+      continue;
+    }
     if (DeleteInstalledFile(path)) continue;
     SetAsideName(aside, path, "removed");
     bool later = platform.MoveFileA(path, aside) &&

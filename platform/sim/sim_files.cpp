@@ -345,6 +345,7 @@ BOOL CSimMachine::WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD w
   if (m_nWriteRefusal) return Fail(m_nWriteRefusal);
   Node& node = m_nodes[open->key];
   std::string& content = node.content;
+  if (node.flushed == std::string::npos) node.flushed = content.size();
   if (content.size() < open->position) content.resize(open->position, '\0');
   content.replace(open->position, size, static_cast<const char*>(data), size);
   open->position += size;
@@ -376,6 +377,7 @@ BOOL CSimMachine::FlushFileBuffers(HANDLE file) {
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   if (!(open->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
   ++m_nFlushes;
+  m_nodes[open->key].flushed = std::string::npos;
   return TRUE;
 }
 

@@ -18,6 +18,10 @@ inline bool IsAbsolute(const std::string& path) {
   return (path.size() >= 2 && path[1] == ':') || path.compare(0, 2, "\\\\") == 0;
 }
 
+// Makes `platform` (a machine, or a gate in front of one) the process's.
+void ActivatePlatform(PlatformLayer* platform);
+bool IsActivePlatform(const PlatformLayer* platform);
+
 // The DACL of a self-relative security descriptor, as bytes; empty for none
 // (then *present says whether it is a null DACL or none at all).
 std::string DaclOf(const void* descriptor, bool* present);

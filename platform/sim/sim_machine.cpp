@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <iterator>
 
 using sim::Number;
@@ -13,7 +14,7 @@ using sim::Text;
 
 namespace {
 
-CSimMachine* g_pActive = nullptr;
+PlatformLayer* g_pActive = nullptr;
 
 // The process's platform before any test activates a machine: static
 // construction of the setup state asks it for the version block.
@@ -39,6 +40,39 @@ CSimMachine::~CSimMachine() {
 }
 
 void CSimMachine::Activate() { g_pActive = this; }
+
+void sim::ActivatePlatform(PlatformLayer* platform) { g_pActive = platform; }
+bool sim::IsActivePlatform(const PlatformLayer* platform) { return g_pActive == platform; }
+
+std::unique_ptr<CSimMachine> CSimMachine::Clone() const {
+  return std::unique_ptr<CSimMachine>(new CSimMachine(*this));
+}
+
+void CSimMachine::KillNow() {
+  MarkKilled();
+  throw Killed();
+}
+
+void CSimMachine::MarkKilled() { m_pBeforeKill.reset(new CSimMachine(*this)); }
+
+// What reached the disk stays; a file's data written since its last flush
+// is lost but for a torn first half of it, and the registry (the service
+// database and the devices' driver keys with it) is as it was before the
+// run: Windows writes it back lazily, seconds later.
+void CSimMachine::LosePower(const CSimMachine& atStart) {
+  for (auto& entry : m_nodes) {
+    Node& node = entry.second;
+    if (node.flushed == std::string::npos) continue;
+    size_t kept = node.flushed + (node.content.size() - node.flushed) / 2;
+    node.content.resize(std::min(kept, node.content.size()));
+    node.flushed = std::string::npos;
+    SyncLinks(node);
+  }
+  m_keys = atStart.m_keys;
+  m_services = atStart.m_services;
+  m_devices = atStart.m_devices;
+  Restart();
+}
 
 // ---------------------------------------------------------------- paths
 
@@ -348,6 +382,12 @@ std::string CSimMachine::ShortName(const std::string& path) const {
 std::string CSimMachine::FileContent(const std::string& path) const {
   const Node* node = NodeAt(path);
   return node ? node->content : std::string();
+}
+
+std::vector<std::string> CSimMachine::AllPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& entry : m_nodes) paths.push_back(entry.second.path);
+  return paths;
 }
 
 std::vector<std::string> CSimMachine::FilesBelow(const std::string& folder) const {

@@ -148,6 +148,8 @@ class CSimMachine final : public PlatformLayer {
   void LockFileFor(const std::string& path, DWORD milliseconds);
   // Names (as stored) of the files and folders under `folder` and below.
   std::vector<std::string> FilesBelow(const std::string& folder) const;
+  // Every file and folder, by its full path as stored, in order.
+  std::vector<std::string> AllPaths() const;
 
   // ---- Faults
   void FailCopyTo(const std::string& destination, DWORD error = ERROR_ACCESS_DENIED);
@@ -234,6 +236,16 @@ class CSimMachine final : public PlatformLayer {
   // Windows ends the killed process: what it had done stays, its handles
   // close, a mutex it held goes with its last handle. The harness calls it.
   void EndKilledProcess();
+  // The run stops dead here and now, before the call being made.
+  [[noreturn]] void KillNow();
+  // The same, where the call is made from a destructor, which must not
+  // throw: the caller lets nothing after it reach the machine.
+  void MarkKilled();
+  // The power goes (after a kill): unflushed file data is lost but for a
+  // torn half, the registry is as it was in `atStart`; then Windows starts.
+  void LosePower(const CSimMachine& atStart);
+  // A copy of the whole machine, to run the same start again.
+  std::unique_ptr<CSimMachine> Clone() const;
 
   // ---- Observation
   const std::vector<MessageBoxCall>& MessageBoxes() const { return m_messageBoxes; }
@@ -294,6 +306,8 @@ class CSimMachine final : public PlatformLayer {
 
   // ---- Service database and registry
   Service* FindService(const std::string& name);
+  const std::map<std::string, Service>& Services() const { return m_services; }
+  std::vector<std::string> KeyPaths() const;
   Service& AddService(const std::string& name, DWORD state = SERVICE_STOPPED);
   bool KeyExists(const std::string& path) const;  // below HKEY_LOCAL_MACHINE
   void AddKey(const std::string& path);
@@ -468,6 +482,9 @@ class CSimMachine final : public PlatformLayer {
     std::string target;
     // Names of one file (hard links) share a group; 0: the file has one name.
     uint64_t linkGroup = 0;
+    // Bytes that reached the disk before the data written since its last
+    // flush; npos: all of it.
+    size_t flushed = std::string::npos;
   };
   struct OpenFile {
     std::string key;  // Upper(full path)

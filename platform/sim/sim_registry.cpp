@@ -8,6 +8,12 @@ using sim::Text;
 
 // ---------------------------------------------------------------- registry
 
+std::vector<std::string> CSimMachine::KeyPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& key : m_keys) paths.push_back(key.second.path);
+  return paths;
+}
+
 bool CSimMachine::KeyExists(const std::string& path) const { return m_keys.count(Upper(path)) > 0; }
 
 void CSimMachine::AddKey(const std::string& path) {

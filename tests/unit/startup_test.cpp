@@ -874,6 +874,8 @@ INSTANTIATE_TEST_SUITE_P(
                        });
                      },
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+        // Ours but held by another program now: left alone, and this run refused,
+        // as a later run may find it free.
         HandOverCase{"a company folder held for deleting",
                      [](CSimMachine& m) {
                        X64Win11(m);
@@ -881,8 +883,10 @@ INSTANTIATE_TEST_SUITE_P(
                        m.OpenElsewhere(kCompany, 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                                         FILE_SHARE_DELETE);
                      },
-                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
-                     [](CSimMachine& m) { SetAside(m, kCompany); }},
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application "
+                     "Data\\Velmoran: it cannot be held (error 32)",
+                     true, [](CSimMachine& m) { EXPECT_TRUE(m.FolderExists(kCompany)); }},
         HandOverCase{"the twin does not resume",
                      [](CSimMachine& m) {
                        X64Win11(m);
