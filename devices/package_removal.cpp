@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "devices/device_install.h"
 #include "devices/device_list.h"
 #include "infpkg/inf_facts.h"
 #include "infpkg/inf_package.h"
@@ -111,6 +112,8 @@ void Uninstall(const char* published) {
   char stored[kPathBuffer];
   FormatInto(stored, "%s\\Inf\\%s", g_strWindowsDir.c_str(), published);
   LogLine("uninstalling driver %s", stored);
+  // Nothing else in a removal run loads the library the function is in.
+  LoadDeviceInstaller();
   BOOL restart = FALSE;
   BOOL done = platform.DiUninstallDriverA(nullptr, stored, 0, &restart);
   DWORD error = platform.GetLastError();

@@ -89,6 +89,9 @@ class CSimMachine final : public PlatformLayer {
 
   // Makes this machine the platform of the process until it is destroyed.
   void Activate();
+  // A new run of the program starts: a new process, which has loaded no
+  // library yet (what an earlier run loaded went with it).
+  void StartProcess() { m_bSetupLibraryLoaded = m_bNewdevLoaded = false; }
 
   // ---- Configuration
   void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build = 0);
