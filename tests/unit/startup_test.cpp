@@ -917,6 +917,20 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\run -1\\notes.txt"));
                        EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\setup-tool.exe2"));
                      }},
+        // A junction planted among them before the folder was sealed: its
+        // target's files are never reached.
+        HandOverCase{"a junction named like a leftover",
+                     [](CSimMachine& m) {
+                       OlderFolderOnXp(m);
+                       m.AddFile(std::string(kSystem32) + "\\drivers\\keep.sys", "driver");
+                       m.AddJunction(std::string(kCompany) + "\\run-99-1",
+                                     std::string(kSystem32) + "\\drivers");
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_TRUE(m.FileExists(std::string(kSystem32) + "\\drivers\\keep.sys"));
+                       EXPECT_FALSE(HasRunFolders(m));
+                     }},
         HandOverCase{"a run folder of a process that still runs stays",
                      [](CSimMachine& m) {
                        X64Win11(m);
