@@ -466,6 +466,17 @@ TEST_F(DeviceTestBase, RemovalTakesOnlyItsOwnPackage) {
   ExpectInOrder({"remove vesk1.inf: not in the driver store"});
   EXPECT_FALSE(machine.KeyExists("Software\\Velmoran\\Vesk"));
   EXPECT_TRUE(machine.FileExists("C:\\WINDOWS\\Inf\\avesk1.inf"));
+  // A recorded name that is a path leads out of the store: never taken.
+  ASSERT_EQ(Run("setup.exe -S"), 0);
+  ASSERT_EQ(machine.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, nullptr, 0,
+                                    KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char outside[] = "..\\..\\setup\\vesk1.inf";
+  machine.RegSetValueExA(key, "vesk1.inf", 0, REG_SZ, reinterpret_cast<const BYTE*>(outside),
+                         sizeof(outside));
+  machine.RegCloseKey(key);
+  EXPECT_EQ(Run("setup.exe -REMOVE -S"), 0);
+  ExpectInOrder({"remove vesk1.inf: in the driver store as oem"});
 }
 
 }  // namespace

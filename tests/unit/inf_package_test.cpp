@@ -327,6 +327,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "CatalogFile=..\\x.cat\r\nCatalogFile.NTamd64=C:\\x.cat",
                     {}, {"setup: Copy file fail: ..\\x.cat", "setup: Copy file fail: C:\\x.cat"},
                     {}, false},
+        // A drive's current folder is a path too, and a stream of a file.
+        CatalogCase{"a drive's current folder", [](CSimMachine&) {},
+                    "CatalogFile=C:vesk1.cat", {"vesk1.cat"},
+                    {"setup: Copy file fail: C:vesk1.cat"}, {}, false},
         // A copy that fails (the company copy is in use) is reported like any other.
         CatalogCase{"copy refused", [](CSimMachine& m) {
                       m.AddFile(kCompany + "\\vesk1.cat", "old");
