@@ -113,6 +113,12 @@ INSTANTIATE_TEST_SUITE_P(
                    [](CSimMachine&, CSimMachine::Device& d) { d.driver = "oem5.inf"; }, "-S", 0,
                    {kAnswered, std::string("device ") + kDevice + ": oem5.inf before, oem0.inf now"},
                    "oem0.inf", {}},
+        // Already on this package: installed again, but not updated.
+        DeviceCase{"already on this package",
+                   [](CSimMachine&, CSimMachine::Device& d) { d.driver = "oem0.inf"; }, "-S", 0,
+                   {std::string("device ") + kDevice + ": oem0.inf before, oem0.inf now",
+                    "devices: 0 updated, 0 failed"},
+                   "oem0.inf", {}},
         DeviceCase{"not plugged in",
                    [](CSimMachine&, CSimMachine::Device& d) { d.present = false; }, "", 0,
                    {std::string(kInstalling) + ": no such device plugged in (staged for when one "

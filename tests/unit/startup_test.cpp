@@ -809,6 +809,14 @@ INSTANTIATE_TEST_SUITE_P(
         HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
                      [](CSimMachine& m) { SetAside(m, kCompany); }},
+        // A volume whose kind is not known is checked like NTFS.
+        HandOverCase{"a Power User's folder on a volume that does not say its kind",
+                     [](CSimMachine& m) {
+                       FolderOfAPowerUserOnXp(m);
+                       m.FailVolumeQuery();
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { SetAside(m, kCompany); }},
         // One that cannot be set aside (a program holds it, sharing no
         // deleting) is not used at all.
         HandOverCase{"a Power User's folder that cannot be set aside",
@@ -850,6 +858,36 @@ INSTANTIATE_TEST_SUITE_P(
                        SetAside(m, kCompany);
                        EXPECT_FALSE(m.IsSealed(kSystem32));
                        EXPECT_FALSE(m.FileExists(std::string(kSystem32) + "\\setup.log"));
+                     }},
+        // Switched in between the look at its attributes and the open: the
+        // held handle is the link's own.
+        HandOverCase{"a junction switched in after its attributes were read",
+                     [](CSimMachine& m) {
+                       OlderFolderOnXp(m);
+                       m.AtCall("CreateFileA", [](CSimMachine& n) {
+                         n.MoveFileA(kCompany, "C:\\WINDOWS\\Application Data\\moved");
+                         n.AddJunction(kCompany, kSystem32);
+                       }, 2);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       SetAside(m, kCompany);
+                       EXPECT_FALSE(m.IsSealed(kSystem32));
+                     }},
+        // Nothing is written where a link that stays leads, the log neither.
+        HandOverCase{"Application Data a junction that cannot be set aside",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder("C:\\elsewhere\\Velmoran");
+                       m.AddJunction(kAppData, "C:\\elsewhere");
+                       m.DenyWritesIn("C:\\WINDOWS");
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application Data: it is "
+                     "a link to another folder, and it cannot be set aside (error 5)",
+                     true, [](CSimMachine& m) {
+                       EXPECT_EQ(m.FilesBelow("C:\\elsewhere"),
+                                 std::vector<std::string>{"C:\\elsewhere\\Velmoran"});
                      }},
         HandOverCase{"Application Data a junction",
                      [](CSimMachine& m) {
@@ -997,6 +1035,15 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
     CaseName());
+
+// FAT keeps no owners or DACLs: nothing on it can be checked or sealed, and
+// the run is not refused for it.
+TEST_F(StartupTest, FatVolumeIsNotChecked) {
+  machine.UseFatVolume();
+  AddPackage("vesk1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+}
 
 // Two 32-bit runs at once: the second waits for the lock before it hands
 // over, so it never meets the first one's twin.
