@@ -1143,22 +1143,29 @@ TEST_F(StartupTest, OnlyTheTwinBelievesTheOrigin) {
     const char* program;
     bool bits64;
     const char* origin;
+    void (*prepare)(CSimMachine&);
+    int code;
   } rows[] = {
-      {"C:\\setup\\setup64.exe", true, "D:\\Elsewhere\\setup.exe"},
-      {"C:\\setup\\setup64.exe", true, "\\\\attacker\\share\\setup.exe"},
+      {"C:\\setup\\setup64.exe", true, "D:\\Elsewhere\\setup.exe", nullptr, 0},
+      {"C:\\setup\\setup64.exe", true, "\\\\attacker\\share\\setup.exe", nullptr, 0},
       // A 32-bit file is no twin, wherever it lies.
-      {kX64Twin, false, "D:\\Elsewhere\\setup.exe"},
+      {kX64Twin, false, "D:\\Elsewhere\\setup.exe", nullptr, 0},
       // Nor a native file in a folder named like a run folder elsewhere.
-      {"C:\\Temp\\Velmoran\\run-1-2\\setup64-1.exe", true, "D:\\Elsewhere\\setup.exe"},
+      {"C:\\Temp\\Velmoran\\run-1-2\\setup64-1.exe", true, "D:\\Elsewhere\\setup.exe", nullptr, 0},
+      // Nor one whose company folder was a link to another folder, set aside
+      // as the run began: the file, and the folder it runs in, lie there.
+      {kX64Twin, true, "D:\\Elsewhere\\setup.exe",
+       [](CSimMachine& m) { m.AddJunction(kCompany, "C:\\attacker"); }, -1},
   };
   for (const Row& row : rows) {
     CSimMachine fresh;
     fresh.Activate();
     if (row.bits64) fresh.Run64BitProcess();
+    if (row.prepare) row.prepare(fresh);
     fresh.SetProgramPath(row.program);
     fresh.AddFile("D:\\Elsewhere\\vesk1.inf", "[Version]\r\n");
     fresh.SetEnvironment("VESK_SETUP_ORIGIN", row.origin);
-    EXPECT_EQ(Run(std::string("\"") + row.program + "\""), 0) << row.program;
+    EXPECT_EQ(Run(std::string("\"") + row.program + "\""), row.code) << row.program;
     EXPECT_TRUE(fresh.OemInfCalls().empty()) << row.program;
     EXPECT_FALSE(fresh.LogOf("CreateMutexA").empty()) << row.program;
     std::string log = fresh.FileContent(std::string(kCompany) + "\\setup.log");
