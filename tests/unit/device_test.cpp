@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                "is)",
                     std::string("device ") + kDevice + ": no driver before, no driver now",
                     "devices: 0 updated, 0 failed"},
-                   "", {kInstalled}},
+                   "", {kInstalled}, "Windows answered TRUE"},
         DeviceCase{"a better driver stays",
                    [](CSimMachine&, CSimMachine::Device& d) {
                      d.driver = "oem9.inf";

@@ -845,7 +845,11 @@ INSTANTIATE_TEST_SUITE_P(
                        m.AddFolder(kCompany);
                        m.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 500}), "", false);
                      },
-                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_FALSE(m.FolderExists(std::string(kCompany) +
+                                                   ".set-aside-20261209-102030"));
+                     }},
         // A junction: the hold and the seal would reach its target.
         HandOverCase{"the company folder a junction to system32",
                      [](CSimMachine& m) {
