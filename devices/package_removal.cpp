@@ -151,7 +151,12 @@ void RemoveInfPackage(const char* name) {
   ++g_setupTally.packagesFound;
   InfFacts facts;
   if (!ReadInfFacts(infPath, false, &facts)) {
+    // Which package of the store is this one is not known: it may stay.
     LogResult(false, GetPlatform().GetLastError(), "remove %s: read it", infFile);
+    ++g_setupTally.packagesKept;
+    g_bAnyKept = true;
+    FormatInto(message, "Remove driver fail: %s", infFile);
+    SetupMessageBox(nullptr, message, "setup", MB_OK);
     return;
   }
   char catalog[kPathBuffer];

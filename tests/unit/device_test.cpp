@@ -439,6 +439,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {"uninstalling driver " + kStore +
                      ": error 3758096949 (0xE0000235)"},
                     {}, true, "oem0.inf"},
+        // What the store holds is not known: no success.
+        RemovalCase{"the INF cannot be read",
+                    [](CSimMachine& m) {
+                      m.RemovePath("C:\\setup\\vesk1.inf");
+                      m.AddFolder("C:\\setup\\vesk1.inf");
+                    },
+                    "-REMOVE", 1603,
+                    {"remove vesk1.inf: read it: error", "removal: 0 removed, 1 kept"}, {kFail},
+                    true, "oem0.inf"},
         RemovalCase{"-UNINSTALL does nothing here", [](CSimMachine&) {}, "-UNINSTALL", 1, {}, {},
                     true, "oem0.inf"}),
     CaseName());
