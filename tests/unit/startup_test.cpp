@@ -809,6 +809,25 @@ INSTANTIATE_TEST_SUITE_P(
         HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
                      [](CSimMachine& m) { SetAside(m, kCompany); }},
+        // Its owner lets go of it once the check has failed and puts a junction
+        // in its place: the log, written there all the same, never follows it.
+        HandOverCase{"a Power User's folder swapped for a junction after the check",
+                     [](CSimMachine& m) {
+                       FolderOfAPowerUserOnXp(m);
+                       m.OpenElsewhere(kCompany, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                       m.AtCall("LoadLibraryExA", [](CSimMachine& n) {
+                         n.CloseOtherProcesses();
+                         if (n.MoveFileA(kCompany, "C:\\WINDOWS\\Application Data\\moved"))
+                           n.AddJunction(kCompany, kSystem32);
+                       });
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application "
+                     "Data\\Velmoran: another account owns it, and it cannot be set aside (error 32)",
+                     true, [](CSimMachine& m) {
+                       EXPECT_FALSE(m.FileExists(std::string(kSystem32) + "\\setup.log"));
+                       EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\setup.log"));
+                     }},
         // A volume whose kind is not known is checked like NTFS.
         HandOverCase{"a Power User's folder on a volume that does not say its kind",
                      [](CSimMachine& m) {
