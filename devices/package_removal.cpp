@@ -132,15 +132,15 @@ void DeleteOwnCopies(const char* name, const InfFacts& facts) {
   char path[kPathBuffer];
   const char* company = g_strAppDataDir.c_str();
   FormatInto(path, "%s\\%s.inf", company, name);
-  DeleteInstalledFile(path);
+  DeleteFresh(path);
   FormatInto(path, "%s\\%s.sys", company, name);
-  DeleteInstalledFile(path);
+  DeleteFresh(path);
   for (int i = 0; i < kCatalogEntryCount; ++i) {
     bool again = false;
     for (int j = 0; j < i; ++j) again |= SameText(facts.catalogs[j], facts.catalogs[i]);
     if (again || !*facts.catalogs[i] || !IsCatalogName(facts.catalogs[i])) continue;
     FormatInto(path, "%s\\%s", company, facts.catalogs[i]);
-    DeleteInstalledFile(path);
+    DeleteFresh(path);
   }
 }
 

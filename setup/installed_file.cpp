@@ -91,6 +91,13 @@ bool DeleteInstalledFile(const char* path) {
   return deleted;
 }
 
+bool DeleteFresh(const char* path) {
+  if (!IsNtFamily() || IsSoleName(path)) return DeleteInstalledFile(path);
+  bool deleted = GetPlatform().DeleteFileA(path) != FALSE;
+  LogResult(deleted, GetPlatform().GetLastError(), "delete %s", path);
+  return deleted;
+}
+
 namespace {
 
 HANDLE OpenForReading(const char* path) {

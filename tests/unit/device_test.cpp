@@ -494,4 +494,18 @@ TEST_F(DeviceTestBase, RemovalTakesOnlyItsOwnPackage) {
   ExpectInOrder({"remove vesk1.inf: in the driver store as oem"});
 }
 
+// A name planted before the folder was sealed may be a second name of a
+// file of the system: taking the setup's copy away takes that name alone and
+// changes nothing of the file behind it.
+TEST_F(DeviceTestBase, RemovalChangesNothingBehindAPlantedName) {
+  const std::string hal = "C:\\WINDOWS\\System32\\hal.dll";
+  AddDevicePackage("vesk1");
+  machine.AddFile(hal, "the hardware layer");
+  machine.SetAttributes(hal, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  machine.AddHardLink(hal, kCompany + "\\vesk1.sys");
+  EXPECT_EQ(Run("setup.exe -REMOVE -S"), 0);
+  EXPECT_EQ(machine.Attributes(hal), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(machine.FileContent(hal), "the hardware layer");
+}
+
 }  // namespace
