@@ -29,13 +29,7 @@ DeviceState Prepare() {
             "are staged for devices plugged in later");
     return kUnavailable;
   }
-  CPathString path;
-  if (!ReadPlatformPath(path, kSystemDir)) return kUnavailable;
-  path.Append("\\newdev.dll");
-  if (!platform.LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
-    LogResult(false, platform.GetLastError(), "load %s", path.c_str());
-    return kUnavailable;
-  }
+  if (!LoadDeviceInstaller()) return kUnavailable;
   DWORD started = platform.GetTickCount();
   DWORD waited = platform.CMP_WaitNoPendingInstallEvents(kPendingInstallWait);
   DWORD error = platform.GetLastError();
@@ -105,6 +99,16 @@ bool UpdateDevices(const char* infFile, const char* companyInf, const char* id) 
 }
 
 }  // namespace
+
+bool LoadDeviceInstaller() {
+  CPathString path;
+  if (!ReadPlatformPath(path, kSystemDir)) return false;
+  path.Append("\\newdev.dll");
+  if (GetPlatform().LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+    return true;
+  LogResult(false, GetPlatform().GetLastError(), "load %s", path.c_str());
+  return false;
+}
 
 void InstallOnDevices(const char* infFile, const char* companyInf, const char* published,
                       const char* hardwareIds) {

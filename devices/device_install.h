@@ -19,6 +19,11 @@ const DWORD kPendingInstallWait = 2 * 60 * 1000;
 void InstallOnDevices(const char* infFile, const char* companyInf, const char* published,
                       const char* hardwareIds);
 
+// newdev.dll from the system folder by its full path (2000 on), whose
+// functions are looked up in the library the process has loaded; logged
+// where it cannot be had.
+bool LoadDeviceInstaller();
+
 // Whether Windows asked for a restart to finish what was installed.
 bool DevicesNeedRestart();
 

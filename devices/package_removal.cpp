@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "devices/device_install.h"
 #include "devices/device_list.h"
 #include "infpkg/inf_facts.h"
 #include "infpkg/inf_package.h"
@@ -33,16 +34,17 @@ void StoreCatalog(char* path, const char* published) {
 // Whether the store's `published` is this package: the same INF bytes, and
 // not another catalog (identical INFs with different catalogs are distinct
 // packages; where the store keeps no catalog under that name, the INF says).
-bool IsOurs(const char* published, const char* infPath, const char* catalog) {
+// A file that could not be read sets *unsure.
+bool IsOurs(const char* published, const char* infPath, const char* catalog, bool* unsure) {
   if (!IsPlainName(published)) return false;
   char stored[kPathBuffer];
   FormatInto(stored, "%s\\Inf\\%s", g_strWindowsDir.c_str(), published);
-  if (!SameFileBytes(stored, infPath)) return false;
+  if (!SameFileBytes(stored, infPath, unsure)) return false;
   if (!*catalog) return true;
   char storedCatalog[kPathBuffer];
   StoreCatalog(storedCatalog, published);
   return GetPlatform().GetFileAttributesA(storedCatalog) == INVALID_FILE_ATTRIBUTES ||
-         SameFileBytes(storedCatalog, catalog);
+         SameFileBytes(storedCatalog, catalog, unsure);
 }
 
 // The name the store has this package under (MAX_PATH bytes): the one
@@ -50,11 +52,13 @@ bool IsOurs(const char* published, const char* infPath, const char* catalog) {
 // %windir%\inf with its bytes and catalog, whatever its name (Wine keeps
 // the INF's own name where it is free).
 bool FindPublished(const char* infFile, const char* infPath, const char* catalog,
-                   char* published) {
-  if (ReadPackageRecord(infFile, published) && IsOurs(published, infPath, catalog)) return true;
+                   char* published, bool* unsure) {
+  if (ReadPackageRecord(infFile, published) && IsOurs(published, infPath, catalog, unsure))
+    return true;
   PlatformLayer& platform = GetPlatform();
   HANDLE own = platform.CreateFileA(infPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  *unsure |= own == INVALID_HANDLE_VALUE;
   if (own == INVALID_HANDLE_VALUE) return false;
   DWORD size = platform.GetFileSize(own, nullptr);
   platform.CloseHandle(own);
@@ -63,14 +67,17 @@ bool FindPublished(const char* infFile, const char* infPath, const char* catalog
   WIN32_FIND_DATAA found;
   HANDLE find = platform.FindFirstFileA(pattern, &found);
   bool ours = false;
+  *unsure |= (find == INVALID_HANDLE_VALUE && platform.GetLastError() != ERROR_FILE_NOT_FOUND) ||
+             size == INVALID_FILE_SIZE;
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
     found.cFileName[MAX_PATH - 1] = '\0';
     ours = found.nFileSizeHigh == 0 && found.nFileSizeLow == size &&
            !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           IsOurs(found.cFileName, infPath, catalog);
+           IsOurs(found.cFileName, infPath, catalog, unsure);
     if (ours) CopyText(published, MAX_PATH, found.cFileName);
   } while (!ours && platform.FindNextFileA(find, &found));
+  *unsure |= !ours && platform.GetLastError() != ERROR_NO_MORE_FILES;
   platform.FindClose(find);
   return ours;
 }
@@ -111,6 +118,8 @@ void Uninstall(const char* published) {
   char stored[kPathBuffer];
   FormatInto(stored, "%s\\Inf\\%s", g_strWindowsDir.c_str(), published);
   LogLine("uninstalling driver %s", stored);
+  // Nothing else in a removal run loads the library the function is in.
+  LoadDeviceInstaller();
   BOOL restart = FALSE;
   BOOL done = platform.DiUninstallDriverA(nullptr, stored, 0, &restart);
   DWORD error = platform.GetLastError();
@@ -129,15 +138,15 @@ void DeleteOwnCopies(const char* name, const InfFacts& facts) {
   char path[kPathBuffer];
   const char* company = g_strAppDataDir.c_str();
   FormatInto(path, "%s\\%s.inf", company, name);
-  DeleteInstalledFile(path);
+  DeleteFresh(path);
   FormatInto(path, "%s\\%s.sys", company, name);
-  DeleteInstalledFile(path);
+  DeleteFresh(path);
   for (int i = 0; i < kCatalogEntryCount; ++i) {
     bool again = false;
     for (int j = 0; j < i; ++j) again |= SameText(facts.catalogs[j], facts.catalogs[i]);
     if (again || !*facts.catalogs[i] || !IsCatalogName(facts.catalogs[i])) continue;
     FormatInto(path, "%s\\%s", company, facts.catalogs[i]);
-    DeleteInstalledFile(path);
+    DeleteFresh(path);
   }
 }
 
@@ -148,7 +157,12 @@ void RemoveInfPackage(const char* name) {
   ++g_setupTally.packagesFound;
   InfFacts facts;
   if (!ReadInfFacts(infPath, false, &facts)) {
+    // Which package of the store is this one is not known: it may stay.
     LogResult(false, GetPlatform().GetLastError(), "remove %s: read it", infFile);
+    ++g_setupTally.packagesKept;
+    g_bAnyKept = true;
+    FormatInto(message, "Remove driver fail: %s", infFile);
+    SetupMessageBox(nullptr, message, "setup", MB_OK);
     return;
   }
   char catalog[kPathBuffer];
@@ -157,7 +171,19 @@ void RemoveInfPackage(const char* name) {
   if (*applied && IsCatalogName(applied))
     FormatInto(catalog, "%s\\%s", g_strModuleDir.c_str(), applied);
   char published[MAX_PATH];
-  if (!FindPublished(infFile, infPath, catalog, published)) {
+  bool unsure = false;
+  bool found = FindPublished(infFile, infPath, catalog, published, &unsure);
+  if (!found && unsure) {
+    // A file that could not be read may have been this package: it may stay.
+    LogResult(false, GetPlatform().GetLastError(), "remove %s: look for it in the driver store",
+              infFile);
+    ++g_setupTally.packagesKept;
+    g_bAnyKept = true;
+    FormatInto(message, "Remove driver fail: %s", infFile);
+    SetupMessageBox(nullptr, message, "setup", MB_OK);
+    return;
+  }
+  if (!found) {
     // Never staged, or taken out before: no failure.
     LogLine("remove %s: not in the driver store", infFile);
     DeleteOwnCopies(name, facts);

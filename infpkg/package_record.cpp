@@ -49,23 +49,48 @@ bool ReadPackageRecord(const char* infFile, char* published) {
   return error == ERROR_SUCCESS && type == REG_SZ && published[0];
 }
 
+namespace {
+
+// Whether the open record key holds a value.
+bool HoldsValue(HKEY key) {
+  char name[4];
+  DWORD size = sizeof(name);
+  return GetPlatform().RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+         ERROR_NO_MORE_ITEMS;
+}
+
+}  // namespace
+
 void ForgetPackage(const char* infFile) {
   PlatformLayer& platform = GetPlatform();
   HKEY key;
-  if (platform.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
-                             NativeView(KEY_QUERY_VALUE | KEY_SET_VALUE), &key) != ERROR_SUCCESS)
+  LONG error = platform.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
+                                      NativeView(KEY_QUERY_VALUE | KEY_SET_VALUE), &key);
+  if (error == ERROR_SUCCESS) {
+    error = platform.RegDeleteValueA(key, infFile);
+    bool held = HoldsValue(key);
+    platform.RegCloseKey(key);
+    if (error != ERROR_FILE_NOT_FOUND)
+      LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error), "forget %s", infFile);
+    if (held) return;
+  } else if (error != ERROR_FILE_NOT_FOUND) {
     return;
-  LONG error = platform.RegDeleteValueA(key, infFile);
-  char name[4];
-  DWORD size = sizeof(name);
-  bool empty = platform.RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_NO_MORE_ITEMS;
-  platform.RegCloseKey(key);
-  if (error != ERROR_FILE_NOT_FOUND)
-    LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error), "forget %s", infFile);
-  if (!empty) return;
-  // Our empty keys go too (Software\Velmoran stays for whatever else it holds).
+  }
+  // Our empty keys go too, also where a stopped run took only the first
+  // (Software\Velmoran stays for whatever else it holds).
   static const char* const kKeys[] = {kPackageRecordKey, "Software\\Velmoran\\Vesk"};
-  for (const char* path : kKeys)
-    if (DeleteNativeKey(path) != ERROR_SUCCESS) return;
+  for (const char* path : kKeys) {
+    error = DeleteNativeKey(path);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return;
+  }
+}
+
+bool AnyPackageRecorded() {
+  HKEY key;
+  LONG error = GetPlatform().RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
+                                           NativeView(KEY_QUERY_VALUE), &key);
+  if (error != ERROR_SUCCESS) return error != ERROR_FILE_NOT_FOUND;
+  bool held = HoldsValue(key);
+  GetPlatform().RegCloseKey(key);
+  return held;
 }

@@ -15,6 +15,8 @@ void RecordPackage(const char* infFile, const char* published);
 bool ReadPackageRecord(const char* infFile, char* published);
 // Takes the record away; the key goes with its last value.
 void ForgetPackage(const char* infFile);
+// Whether a package is recorded (true where the record cannot be read).
+bool AnyPackageRecorded();
 
 // The access that reaches the 64-bit view from a 32-bit process under WOW64.
 REGSAM NativeView(REGSAM access);

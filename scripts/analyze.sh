@@ -25,7 +25,7 @@ else
   echo "  cppcheck: findings above"; failed=$((failed + 1))
 fi
 
-sources=$(ls setup/*.cpp service/*.cpp ntdrivers/*.cpp infpkg/*.cpp platform/sim/*.cpp)
+sources=$(ls setup/*.cpp service/*.cpp ntdrivers/*.cpp infpkg/*.cpp devices/*.cpp platform/sim/*.cpp)
 # Into a file first: with pipefail, a grep -q that stops at the first finding
 # would break the pipe and turn the findings into a "clean".
 tidy=$(mktemp)

@@ -32,6 +32,29 @@ bool IsOwnAccount(const unsigned char* sid, DWORD room) {
   return same;
 }
 
+// The name's own object, never a link's target, held sharing no deleting.
+HANDLE OpenOwnName(const char* path) {
+  return GetPlatform().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr);
+}
+
+// A folder that is not ours but is no link either, held as it is so that
+// nothing renames it away and puts a link in its place while the log is
+// written there; null where it is a link or cannot be held.
+HANDLE HoldAsItIs(const char* path) {
+  PlatformLayer& platform = GetPlatform();
+  HANDLE held = OpenOwnName(path);
+  if (held == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (platform.GetFileInformationByHandle(held, &info) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return held;
+  platform.CloseHandle(held);
+  return nullptr;
+}
+
 // One part of the way (Application Data, then the folder): not a reparse
 // point by its attributes (which Wine shows for a link too) nor by its held
 // handle, held sharing no deleting, and with a trusted owner; the folder
@@ -46,11 +69,7 @@ HANDLE HoldPart(const char* path, bool seal, const char** problem, bool* foreign
   *problem = "it is a link to another folder";
   *foreign = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   if (*foreign) return nullptr;
-  // The name's own object, never a link's target.
-  HANDLE held = platform.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                     nullptr);
+  HANDLE held = OpenOwnName(path);
   *problem = "it cannot be held";
   if (held == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
@@ -167,9 +186,8 @@ bool CheckCompanyFolder(const char* windowsDir, bool nt) {
       folder.held[part] = MendPart(path, part == 1, problem, foreign, folder.note);
     if (!folder.held[part]) {
       // A link on the way takes everything below it elsewhere, the log too.
-      folder.linkFree = GetPlatform().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
-                        !(GetPlatform().GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                        part == 1 && folder.held[0];
+      if (part == 1 && folder.held[0]) folder.held[1] = HoldAsItIs(path);
+      folder.linkFree = folder.held[1] != nullptr;
       folder.state = kFolderUnsafe;
       return false;
     }

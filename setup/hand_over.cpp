@@ -87,6 +87,12 @@ void RemoveLeftovers(const char* folder) {
       continue;
     }
     if (!MatchesPattern(found.cFileName, "run-*")) continue;
+    // A junction planted under such a name before the folder was sealed goes
+    // as a link: what it leads to is never entered.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      platform.RemoveDirectoryA(path);
+      continue;
+    }
     DWORD pid = 0;
     for (const char* p = found.cFileName + 4; *p && *p != '-'; ++p)
       pid = pid * 16 + static_cast<DWORD>(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);

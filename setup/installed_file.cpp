@@ -91,6 +91,13 @@ bool DeleteInstalledFile(const char* path) {
   return deleted;
 }
 
+bool DeleteFresh(const char* path) {
+  if (!IsNtFamily() || IsSoleName(path)) return DeleteInstalledFile(path);
+  bool deleted = GetPlatform().DeleteFileA(path) != FALSE;
+  LogResult(deleted, GetPlatform().GetLastError(), "delete %s", path);
+  return deleted;
+}
+
 namespace {
 
 HANDLE OpenForReading(const char* path) {
@@ -100,20 +107,30 @@ HANDLE OpenForReading(const char* path) {
 
 }  // namespace
 
-bool SameFileBytes(const char* left, const char* right) {
+bool SameFileBytes(const char* left, const char* right, bool* unread) {
   PlatformLayer& platform = GetPlatform();
-  HANDLE files[2] = {OpenForReading(left), OpenForReading(right)};
-  bool same = files[0] != INVALID_HANDLE_VALUE && files[1] != INVALID_HANDLE_VALUE &&
-              platform.GetFileSize(files[0], nullptr) == platform.GetFileSize(files[1], nullptr);
+  const char* paths[2] = {left, right};
+  HANDLE files[2];
+  DWORD sizes[2] = {INVALID_FILE_SIZE, INVALID_FILE_SIZE};
+  bool missing = false;
+  for (int i = 0; i < 2; ++i) {
+    files[i] = OpenForReading(paths[i]);
+    DWORD error = platform.GetLastError();
+    if (files[i] != INVALID_HANDLE_VALUE) sizes[i] = platform.GetFileSize(files[i], nullptr);
+    else missing |= error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  bool readable = sizes[0] != INVALID_FILE_SIZE && sizes[1] != INVALID_FILE_SIZE;
+  bool same = readable && sizes[0] == sizes[1];
   while (same) {
     char bytes[2][2048];
     DWORD got[2] = {0, 0};
     for (int i = 0; i < 2; ++i)
-      same &= platform.ReadFile(files[i], bytes[i], sizeof(bytes[i]), &got[i], nullptr) != FALSE;
-    same &= got[0] == got[1] && memcmp(bytes[0], bytes[1], got[0]) == 0;
+      readable &= platform.ReadFile(files[i], bytes[i], sizeof(bytes[i]), &got[i], nullptr) != FALSE;
+    same = readable && got[0] == got[1] && memcmp(bytes[0], bytes[1], got[0]) == 0;
     if (got[0] == 0) break;
   }
   for (HANDLE file : files)
     if (file != INVALID_HANDLE_VALUE) platform.CloseHandle(file);
+  if (unread) *unread |= !readable && !missing;
   return same;
 }

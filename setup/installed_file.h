@@ -25,7 +25,14 @@ bool CopyFresh(const char* source, const char* destination);
 // attributes it had.
 bool DeleteInstalledFile(const char* path);
 
-// Whether two files hold the same bytes; false where either cannot be read.
-bool SameFileBytes(const char* left, const char* right);
+// Deletes the company folder's copy at `path` as DeleteInstalledFile does,
+// but on NT changes its attributes only where the name is its file's only
+// one: a name planted before the folder was sealed may be a second name of a
+// file of the system, whose attributes are its own (a read-only one stays).
+bool DeleteFresh(const char* path);
+
+// Whether two files hold the same bytes; false where either is missing or
+// cannot be read, which (not a missing file) sets *unread where it is given.
+bool SameFileBytes(const char* left, const char* right, bool* unread = nullptr);
 
 #endif  // SETUP_INSTALLED_FILE_H

@@ -131,11 +131,8 @@ void UnregisterAfterRemoval() {
   // A package of ours that another disk staged is still in the store: the
   // entry stays to remove it with, and so do the copies Windows reinstalls
   // its devices from.
-  HKEY record;
-  if (platform.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageRecordKey, 0,
-                             NativeView(KEY_QUERY_VALUE), &record) == ERROR_SUCCESS) {
-    platform.RegCloseKey(record);
-    LogLine("the entry in Programs and Features stays: packages of ours remain in the store");
+  if (AnyPackageRecorded()) {
+    LogLine("the entry in Programs and Features stays: the record names packages of ours in the store");
     return;
   }
   LONG error = DeleteNativeKey(kEntryKey);
@@ -162,7 +159,7 @@ void UnregisterAfterRemoval() {
       if (strcmp(path, aside) != 0) platform.DeleteFileA(path);
       continue;
     }
-    if (DeleteInstalledFile(path)) continue;
+    if (DeleteFresh(path)) continue;
     SetAsideName(aside, path, "removed");
     bool later = platform.MoveFileA(path, aside) &&
                  platform.MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -104,7 +104,10 @@ bool RecogniseTwin() {
   module.Truncate(static_cast<size_t>(run - module.c_str()));
   CPathString company(windows);
   company.Append("\\Application Data\\Velmoran");
-  g_bTwin = SameText(module.c_str(), company.c_str()) && CheckCompanyFolder(windows.c_str(), true);
+  // Nothing may have been set aside: a part moved away just now took this
+  // file's folder with it, somewhere nobody checked.
+  g_bTwin = SameText(module.c_str(), company.c_str()) &&
+            CheckCompanyFolder(windows.c_str(), true) && !*g_companyFolder.note;
   return g_bTwin;
 }
 

@@ -503,6 +503,7 @@ BOOL CSimMachine::GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, LPDWORD, LPDW
                                         LPDWORD flags, LPSTR, DWORD) {
   Record("GetVolumeInformationA(" + Text(root) + ")");
   if (!root || !NodeAt(root)) return Fail(ERROR_PATH_NOT_FOUND);
+  if (m_bFailVolume) return Fail(ERROR_ACCESS_DENIED);
   if (flags) *flags = m_bFat ? 0x2 : 0x2 | 0x8;  // case-preserved names, persistent ACLs
   return TRUE;
 }

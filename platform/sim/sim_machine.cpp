@@ -57,8 +57,10 @@ void CSimMachine::MarkKilled() { m_pBeforeKill.reset(new CSimMachine(*this)); }
 
 // What reached the disk stays; a file's data written since its last flush
 // is lost but for a torn first half of it, and the registry (the service
-// database and the devices' driver keys with it) is as it was before the
-// run: Windows writes it back lazily, seconds later.
+// database with it) is as it was before the run: Windows writes it back
+// lazily, seconds later. The device installer's work is taken as one with
+// the store's files it changed: which INF a device uses stays as the store
+// does, never naming a package the store no longer holds.
 void CSimMachine::LosePower(const CSimMachine& atStart) {
   for (auto& entry : m_nodes) {
     Node& node = entry.second;
@@ -70,7 +72,6 @@ void CSimMachine::LosePower(const CSimMachine& atStart) {
   }
   m_keys = atStart.m_keys;
   m_services = atStart.m_services;
-  m_devices = atStart.m_devices;
   Restart();
 }
 
@@ -107,9 +108,14 @@ size_t CSimMachine::LastSeparator(const std::string& path) const {
 
 std::string CSimMachine::Resolve(const std::string& path) const {
   std::string full;
-  if (path.size() == 2 && path[1] == ':') {
-    // "X:" alone is drive X's current folder.
-    full = Upper(m_strCurrentDir.substr(0, 2)) == Upper(path) ? m_strCurrentDir : path + "\\";
+  if (path.size() >= 2 && path[1] == ':' && (path.size() == 2 || path[2] != '\\')) {
+    // "X:" alone is drive X's current folder, and "X:name" a name in it.
+    std::string drive = path.substr(0, 2);
+    full = Upper(m_strCurrentDir.substr(0, 2)) == Upper(drive) ? m_strCurrentDir : drive + "\\";
+    if (path.size() > 2) {
+      if (LastSeparator(full) != full.size() - 1) full += "\\";
+      full += path.substr(2);
+    }
   } else if (sim::IsAbsolute(path)) {
     full = path;
   } else if (!path.empty() && path[0] == '\\') {
@@ -123,6 +129,38 @@ std::string CSimMachine::Resolve(const std::string& path) const {
   while (full.size() > 2 && full.back() == '\\' &&
          LastSeparator(full) == full.size() - 1)
     full.pop_back();
+  // "." and ".." go before the file system sees the path, as Windows takes
+  // them out of every full path: "C:\\a\\..\\b" is "C:\\b".
+  if (full.find("\\.") != std::string::npos) {
+    size_t root = 2;  // "X:"
+    if (full.compare(0, 2, "\\\\") == 0) {
+      root = full.find('\\', 2);
+      root = root == std::string::npos ? full.size() : full.find('\\', root + 1);
+      if (root == std::string::npos) root = full.size();
+    }
+    std::vector<std::string> parts;
+    std::string part;
+    for (size_t i = root + 1; i <= full.size(); ++i) {
+      if (i < full.size() && IsLeadByte(static_cast<unsigned char>(full[i])) &&
+          i + 1 < full.size()) {
+        part += full.substr(i++, 2);
+        continue;
+      }
+      if (i < full.size() && full[i] != '\\') {
+        part += full[i];
+        continue;
+      }
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      part.clear();
+    }
+    std::string normal = full.substr(0, root);
+    for (const std::string& name : parts) normal += "\\" + name;
+    full = normal;
+  }
   // A junction on the way is followed: what lies below it lies below its target.
   int followed = 0;
   for (size_t at = 3; m_nJunctions && at < full.size() && followed < 32; ++at) {

@@ -89,6 +89,9 @@ class CSimMachine final : public PlatformLayer {
 
   // Makes this machine the platform of the process until it is destroyed.
   void Activate();
+  // A new run of the program starts: a new process, which has loaded no
+  // library yet (what an earlier run loaded went with it).
+  void StartProcess() { m_bSetupLibraryLoaded = m_bNewdevLoaded = false; }
 
   // ---- Configuration
   void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build = 0);
@@ -122,6 +125,8 @@ class CSimMachine final : public PlatformLayer {
   void SetCurrentDir(const std::string& path) { m_strCurrentDir = path; }
   // Windows' volume is FAT: no security, no links (NTFS otherwise).
   void UseFatVolume() { m_bFat = true; }
+  // GetVolumeInformationA fails: the volume's kind is not known.
+  void FailVolumeQuery() { m_bFailVolume = true; }
   // Enumeration order: creation order (FAT, the default) or sorted by name (NTFS).
   void SortEnumeration() { m_bSortedEnumeration = true; }
   // 8.3 short names, on by default (FAT always; NTFS unless turned off).
@@ -623,6 +628,7 @@ class CSimMachine final : public PlatformLayer {
   uint64_t m_nNextOrder = 1;
   bool m_bSortedEnumeration = false;
   bool m_bFat = false;
+  bool m_bFailVolume = false;
   bool m_bShortNames = true;
   std::map<std::string, DWORD> m_copyFaults;
   std::map<std::string, DWORD> m_createFaults;

@@ -173,6 +173,11 @@ std::string CSimMachine::SecurityOf(const std::string& path) const {
   std::string owner, dacl;
   bool present = true;
   EffectiveSecurity(Resolve(path), &owner, &dacl, &present);
+  // FAT keeps none: every file is everybody's.
+  if (m_bFat) {
+    owner = Sid({0}, 1);
+    present = false;
+  }
   std::string sd = {1, 0};
   PutWord(sd, 0x8000 | (present ? 0x0004 : 0));  // self-relative
   PutLong(sd, 20);  // the owner follows the header
@@ -206,6 +211,7 @@ bool CSimMachine::IsSealed(const std::string& path) const {
   std::string owner, dacl;
   bool present = true;
   EffectiveSecurity(Resolve(path), &owner, &dacl, &present);
+  if (m_bFat) return false;
   if ((owner != Administrators() && owner != System() && owner != m_strUserSid) || !present)
     return false;
   const DWORD kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |

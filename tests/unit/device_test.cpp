@@ -117,13 +117,19 @@ INSTANTIATE_TEST_SUITE_P(
                    [](CSimMachine&, CSimMachine::Device& d) { d.driver = "oem5.inf"; }, "-S", 0,
                    {kAnswered, std::string("device ") + kDevice + ": oem5.inf before, oem0.inf now"},
                    "oem0.inf", {}},
+        // Already on this package: installed again, but not updated.
+        DeviceCase{"already on this package",
+                   [](CSimMachine&, CSimMachine::Device& d) { d.driver = "oem0.inf"; }, "-S", 0,
+                   {std::string("device ") + kDevice + ": oem0.inf before, oem0.inf now",
+                    "devices: 0 updated, 0 failed"},
+                   "oem0.inf", {}},
         DeviceCase{"not plugged in",
                    [](CSimMachine&, CSimMachine::Device& d) { d.present = false; }, "", 0,
                    {std::string(kInstalling) + ": no such device plugged in (staged for when one "
                                                "is)",
                     std::string("device ") + kDevice + ": no driver before, no driver now",
                     "devices: 0 updated, 0 failed"},
-                   "", {kInstalled}},
+                   "", {kInstalled}, "Windows answered TRUE"},
         DeviceCase{"a better driver stays",
                    [](CSimMachine&, CSimMachine::Device& d) {
                      d.driver = "oem9.inf";
@@ -437,6 +443,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {"uninstalling driver " + kStore +
                      ": error 3758096949 (0xE0000235)"},
                     {}, true, "oem0.inf"},
+        // What the store holds is not known: no success.
+        RemovalCase{"the INF cannot be read",
+                    [](CSimMachine& m) {
+                      m.RemovePath("C:\\setup\\vesk1.inf");
+                      m.AddFolder("C:\\setup\\vesk1.inf");
+                    },
+                    "-REMOVE", 1603,
+                    {"remove vesk1.inf: read it: error", "removal: 0 removed, 1 kept"}, {kFail},
+                    true, "oem0.inf"},
         RemovalCase{"-UNINSTALL does nothing here", [](CSimMachine&) {}, "-UNINSTALL", 1, {}, {},
                     true, "oem0.inf"}),
     CaseName());
@@ -470,6 +485,31 @@ TEST_F(DeviceTestBase, RemovalTakesOnlyItsOwnPackage) {
   ExpectInOrder({"remove vesk1.inf: not in the driver store"});
   EXPECT_FALSE(machine.KeyExists("Software\\Velmoran\\Vesk"));
   EXPECT_TRUE(machine.FileExists("C:\\WINDOWS\\Inf\\avesk1.inf"));
+  // A recorded name that is a path leads out of the store: never taken.
+  ASSERT_EQ(Run("setup.exe -S"), 0);
+  ASSERT_EQ(machine.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, nullptr, 0,
+                                    KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char outside[] = "..\\..\\setup\\vesk1.inf";
+  machine.RegSetValueExA(key, "vesk1.inf", 0, REG_SZ, reinterpret_cast<const BYTE*>(outside),
+                         sizeof(outside));
+  machine.RegCloseKey(key);
+  EXPECT_EQ(Run("setup.exe -REMOVE -S"), 0);
+  ExpectInOrder({"remove vesk1.inf: in the driver store as oem"});
+}
+
+// A name planted before the folder was sealed may be a second name of a
+// file of the system: taking the setup's copy away takes that name alone and
+// changes nothing of the file behind it.
+TEST_F(DeviceTestBase, RemovalChangesNothingBehindAPlantedName) {
+  const std::string hal = "C:\\WINDOWS\\System32\\hal.dll";
+  AddDevicePackage("vesk1");
+  machine.AddFile(hal, "the hardware layer");
+  machine.SetAttributes(hal, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  machine.AddHardLink(hal, kCompany + "\\vesk1.sys");
+  EXPECT_EQ(Run("setup.exe -REMOVE -S"), 0);
+  EXPECT_EQ(machine.Attributes(hal), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(machine.FileContent(hal), "the hardware layer");
 }
 
 // ---------------------------------------------------------------- Programs and Features

@@ -186,6 +186,19 @@ TEST_F(InfPackageTest, ExistingCopiesAreOverwrittenWhateverTheirAttributes) {
         << d.path;
 }
 
+// A run stopped between a copy and its rename leaves {name}.new behind: the
+// next run's copy is not refused for it.
+TEST_F(InfPackageTest, CopyLeftByAStoppedRunIsReplaced) {
+  AddPackage("vesk1");
+  machine.KillAt("MoveFileExA");
+  EXPECT_EQ(Run("setup.exe -S"), kKilled);
+  ASSERT_TRUE(machine.FileExists(kCompany + "\\vesk1.sys.new"));
+  machine.AddFile("C:\\setup\\vesk1.sys", "driver 2");
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  EXPECT_EQ(machine.FileContent(kCompany + "\\vesk1.sys"), "driver 2");
+  EXPECT_FALSE(machine.FileExists(kCompany + "\\vesk1.sys.new"));
+}
+
 // FindFirstFileA matches 8.3 names too: vesk1.info is VESK1~1.INF, and
 // vesk2.inf_old is VESK2~1.INF.
 TEST_F(InfPackageTest, EntriesListedOnlyForTheirShortNamesAreSkipped) {
@@ -334,6 +347,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "CatalogFile=..\\x.cat\r\nCatalogFile.NTamd64=C:\\x.cat",
                     {}, {"setup: Copy file fail: ..\\x.cat", "setup: Copy file fail: C:\\x.cat"},
                     {}, false},
+        // A drive's current folder is a path too, and a stream of a file.
+        CatalogCase{"a drive's current folder", [](CSimMachine&) {},
+                    "CatalogFile=C:vesk1.cat", {"vesk1.cat"},
+                    {"setup: Copy file fail: C:vesk1.cat"}, {}, false},
         // A copy that fails (the company copy is in use) is reported like any other.
         CatalogCase{"copy refused", [](CSimMachine& m) {
                       m.AddFile(kCompany + "\\vesk1.cat", "old");

@@ -460,4 +460,14 @@ TEST_F(SetupLogTest, PlantedLinksAreNeverWrittenThrough) {
   machine.Activate();
 }
 
+// A log of another account's (a Power User's, made before the seal) is
+// theirs to change: set aside like a link.
+TEST_F(SetupLogTest, LogOfAnotherAccountIsSetAside) {
+  machine.AddFile(kLog, "planted");
+  machine.SetSecurity(kLog, CSimMachine::Sid({32, 547}), "", false);
+  EXPECT_EQ(Run("setup.exe -S"), 0);
+  EXPECT_EQ(machine.FileContent(kLog + ".set-aside-20261209-102030"), "planted");
+  EXPECT_EQ(machine.FileContent(kLog).find("planted"), std::string::npos);
+}
+
 }  // namespace

@@ -31,6 +31,7 @@ class SimProcessTest : public ::testing::Test {
   // Starts the process with the full command line, program name included,
   // as GetCommandLineA would give it.
   int Run(const std::string& commandLine = "\"C:\\setup\\setup.exe\"") {
+    static_cast<CSimMachine&>(GetPlatform()).StartProcess();
     ResetSetupContext();
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');

@@ -809,6 +809,33 @@ INSTANTIATE_TEST_SUITE_P(
         HandOverCase{"a company folder a Power User made", FolderOfAPowerUserOnXp,
                      "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
                      [](CSimMachine& m) { SetAside(m, kCompany); }},
+        // Its owner lets go of it once the check has failed and puts a junction
+        // in its place: the log, written there all the same, never follows it.
+        HandOverCase{"a Power User's folder swapped for a junction after the check",
+                     [](CSimMachine& m) {
+                       FolderOfAPowerUserOnXp(m);
+                       m.OpenElsewhere(kCompany, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                       m.AtCall("LoadLibraryExA", [](CSimMachine& n) {
+                         n.CloseOtherProcesses();
+                         if (n.MoveFileA(kCompany, "C:\\WINDOWS\\Application Data\\moved"))
+                           n.AddJunction(kCompany, kSystem32);
+                       });
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application "
+                     "Data\\Velmoran: another account owns it, and it cannot be set aside (error 32)",
+                     true, [](CSimMachine& m) {
+                       EXPECT_FALSE(m.FileExists(std::string(kSystem32) + "\\setup.log"));
+                       EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\setup.log"));
+                     }},
+        // A volume whose kind is not known is checked like NTFS.
+        HandOverCase{"a Power User's folder on a volume that does not say its kind",
+                     [](CSimMachine& m) {
+                       FolderOfAPowerUserOnXp(m);
+                       m.FailVolumeQuery();
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) { SetAside(m, kCompany); }},
         // One that cannot be set aside (a program holds it, sharing no
         // deleting) is not used at all.
         HandOverCase{"a Power User's folder that cannot be set aside",
@@ -837,7 +864,11 @@ INSTANTIATE_TEST_SUITE_P(
                        m.AddFolder(kCompany);
                        m.SetSecurity(kCompany, CSimMachine::Sid({21, 1, 2, 3, 500}), "", false);
                      },
-                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, ""},
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_FALSE(m.FolderExists(std::string(kCompany) +
+                                                   ".set-aside-20261209-102030"));
+                     }},
         // A junction: the hold and the seal would reach its target.
         HandOverCase{"the company folder a junction to system32",
                      [](CSimMachine& m) {
@@ -850,6 +881,36 @@ INSTANTIATE_TEST_SUITE_P(
                        SetAside(m, kCompany);
                        EXPECT_FALSE(m.IsSealed(kSystem32));
                        EXPECT_FALSE(m.FileExists(std::string(kSystem32) + "\\setup.log"));
+                     }},
+        // Switched in between the look at its attributes and the open: the
+        // held handle is the link's own.
+        HandOverCase{"a junction switched in after its attributes were read",
+                     [](CSimMachine& m) {
+                       OlderFolderOnXp(m);
+                       m.AtCall("CreateFileA", [](CSimMachine& n) {
+                         n.MoveFileA(kCompany, "C:\\WINDOWS\\Application Data\\moved");
+                         n.AddJunction(kCompany, kSystem32);
+                       }, 2);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       SetAside(m, kCompany);
+                       EXPECT_FALSE(m.IsSealed(kSystem32));
+                     }},
+        // Nothing is written where a link that stays leads, the log neither.
+        HandOverCase{"Application Data a junction that cannot be set aside",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder("C:\\elsewhere\\Velmoran");
+                       m.AddJunction(kAppData, "C:\\elsewhere");
+                       m.DenyWritesIn("C:\\WINDOWS");
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application Data: it is "
+                     "a link to another folder, and it cannot be set aside (error 5)",
+                     true, [](CSimMachine& m) {
+                       EXPECT_EQ(m.FilesBelow("C:\\elsewhere"),
+                                 std::vector<std::string>{"C:\\elsewhere\\Velmoran"});
                      }},
         HandOverCase{"Application Data a junction",
                      [](CSimMachine& m) {
@@ -921,6 +982,20 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\run -1\\notes.txt"));
                        EXPECT_TRUE(m.FileExists(std::string(kCompany) + "\\setup-tool.exe2"));
                      }},
+        // A junction planted among them before the folder was sealed: its
+        // target's files are never reached.
+        HandOverCase{"a junction named like a leftover",
+                     [](CSimMachine& m) {
+                       OlderFolderOnXp(m);
+                       m.AddFile(std::string(kSystem32) + "\\drivers\\keep.sys", "driver");
+                       m.AddJunction(std::string(kCompany) + "\\run-99-1",
+                                     std::string(kSystem32) + "\\drivers");
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_TRUE(m.FileExists(std::string(kSystem32) + "\\drivers\\keep.sys"));
+                       EXPECT_FALSE(HasRunFolders(m));
+                     }},
         HandOverCase{"a run folder of a process that still runs stays",
                      [](CSimMachine& m) {
                        X64Win11(m);
@@ -987,6 +1062,15 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "C:\\setup\\setup.exe", nullptr, 0, 0, ""}),
     CaseName());
+
+// FAT keeps no owners or DACLs: nothing on it can be checked or sealed, and
+// the run is not refused for it.
+TEST_F(StartupTest, FatVolumeIsNotChecked) {
+  machine.UseFatVolume();
+  AddPackage("vesk1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine.OemInfCalls().size(), 1u);
+}
 
 // Two 32-bit runs at once: the second waits for the lock before it hands
 // over, so it never meets the first one's twin.
@@ -1086,22 +1170,29 @@ TEST_F(StartupTest, OnlyTheTwinBelievesTheOrigin) {
     const char* program;
     bool bits64;
     const char* origin;
+    void (*prepare)(CSimMachine&);
+    int code;
   } rows[] = {
-      {"C:\\setup\\setup64.exe", true, "D:\\Elsewhere\\setup.exe"},
-      {"C:\\setup\\setup64.exe", true, "\\\\attacker\\share\\setup.exe"},
+      {"C:\\setup\\setup64.exe", true, "D:\\Elsewhere\\setup.exe", nullptr, 0},
+      {"C:\\setup\\setup64.exe", true, "\\\\attacker\\share\\setup.exe", nullptr, 0},
       // A 32-bit file is no twin, wherever it lies.
-      {kX64Twin, false, "D:\\Elsewhere\\setup.exe"},
+      {kX64Twin, false, "D:\\Elsewhere\\setup.exe", nullptr, 0},
       // Nor a native file in a folder named like a run folder elsewhere.
-      {"C:\\Temp\\Velmoran\\run-1-2\\setup64-1.exe", true, "D:\\Elsewhere\\setup.exe"},
+      {"C:\\Temp\\Velmoran\\run-1-2\\setup64-1.exe", true, "D:\\Elsewhere\\setup.exe", nullptr, 0},
+      // Nor one whose company folder was a link to another folder, set aside
+      // as the run began: the file, and the folder it runs in, lie there.
+      {kX64Twin, true, "D:\\Elsewhere\\setup.exe",
+       [](CSimMachine& m) { m.AddJunction(kCompany, "C:\\attacker"); }, -1},
   };
   for (const Row& row : rows) {
     CSimMachine fresh;
     fresh.Activate();
     if (row.bits64) fresh.Run64BitProcess();
+    if (row.prepare) row.prepare(fresh);
     fresh.SetProgramPath(row.program);
     fresh.AddFile("D:\\Elsewhere\\vesk1.inf", "[Version]\r\n");
     fresh.SetEnvironment("VESK_SETUP_ORIGIN", row.origin);
-    EXPECT_EQ(Run(std::string("\"") + row.program + "\""), 0) << row.program;
+    EXPECT_EQ(Run(std::string("\"") + row.program + "\""), row.code) << row.program;
     EXPECT_TRUE(fresh.OemInfCalls().empty()) << row.program;
     EXPECT_FALSE(fresh.LogOf("CreateMutexA").empty()) << row.program;
     std::string log = fresh.FileContent(std::string(kCompany) + "\\setup.log");
