@@ -23,23 +23,32 @@ def imports(exe, objdump):
                if line.startswith("\t") and len(line.split()) == 3 and line.split()[1].isdigit())
 
 
-def best_of_3(machine, program, limit):
-    """The best of three runs in seconds, or None when a run took over `limit`."""
-    best = None
+def best_of_3(machine, programs, limit):
+    """The best of three runs of each program in seconds, or None for one whose
+    run took over `limit`. The programs run in turns, so that a busy spell of
+    the machine (other work on it, Wine's own services settling) falls on
+    each of them alike rather than on one program's three runs."""
+    best = {program: None for program in programs}
+    over = set()
     for _ in range(3):
-        machine.reset(services=())
-        started = time.monotonic()
-        try:
-            # The baseline finds its packages through the current folder.
-            machine.wine(str(program), "-S", cwd=program.parent, timeout=limit)
-        except subprocess.TimeoutExpired:
-            machine.server("-k")  # the run and whatever it started
-            machine.server("-w")
-            machine.server("-p")
-            return None
-        took = time.monotonic() - started
-        best = took if best is None else min(best, took)
-    return best
+        for program in programs:
+            if program in over:
+                continue
+            machine.reset(services=())
+            started = time.monotonic()
+            try:
+                # The baseline finds its packages through the current folder.
+                machine.wine(str(program), "-S", cwd=program.parent, timeout=limit)
+            except subprocess.TimeoutExpired:
+                machine.server("-k")  # the run and whatever it started
+                machine.server("-w")
+                machine.server("-p")
+                over.add(program)
+                best[program] = None
+                continue
+            took = time.monotonic() - started
+            best[program] = took if best[program] is None else min(best[program], took)
+    return [best[program] for program in programs]
 
 
 def seconds(value):
@@ -80,8 +89,8 @@ def main():
                 for exe in ("setup.exe", "baseline.exe"):
                     shutil.copy(build.exe if exe == "setup.exe" else baseline, folder / exe)
                     machine.set_version(exe, "winxp")
-                s = best_of_3(machine, folder / "setup.exe", options.limit)
-                b = best_of_3(machine, folder / "baseline.exe", options.limit)
+                s, b = best_of_3(machine, [folder / "setup.exe", folder / "baseline.exe"],
+                                 options.limit)
                 if s is None or b is None:
                     untimed.append(n)
                 ratio = f"{s / b:.2f}" if s is not None and b else "-"

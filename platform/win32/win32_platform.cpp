@@ -58,8 +58,20 @@ T EntryAs(FARPROC entry) {
 // takes a relocation).
 FARPROC KernelEntry(const char* name) { return LoadedEntry("kernel32.dll", name); }
 FARPROC AdvapiEntry(const char* name) { return LoadedEntry("advapi32.dll", name); }
-FARPROC SetupEntry(const char* name) { return LoadedEntry("setupapi.dll", name); }
-FARPROC NewdevEntry(const char* name) { return LoadedEntry("newdev.dll", name); }
+
+// The setup library's and newdev's entries are kept once found (a loaded
+// library is never let go): the INF reads and the device steps call some of
+// them for every package and every device. One not found is looked up again
+// at its next call (newdev may be loaded by then).
+FARPROC KeptEntry(FARPROC& kept, const char* library, const char* name) {
+  return kept ? kept : (kept = LoadedEntry(library, name));
+}
+FARPROC SetupEntry(FARPROC& kept, const char* name) {
+  return KeptEntry(kept, "setupapi.dll", name);
+}
+FARPROC NewdevEntry(FARPROC& kept, const char* name) {
+  return KeptEntry(kept, "newdev.dll", name);
+}
 
 // Calls `found` with `arguments`; where the entry is missing, answers
 // `failure` with ERROR_CALL_NOT_IMPLEMENTED, as Windows' own stubs do.
@@ -165,89 +177,112 @@ BOOL PlatformLayer::SetFileSecurityA(LPCSTR path, DWORD information, void* descr
 }
 HINF PlatformLayer::SetupOpenInfFileA(LPCSTR fileName, LPCSTR infClass, DWORD infStyle,
                                       UINT* errorLine) {
-  return CallEntry<HINF>(SetupEntry("SetupOpenInfFileA"), INVALID_HANDLE_VALUE,
+  static FARPROC entry;
+  return CallEntry<HINF>(SetupEntry(entry, "SetupOpenInfFileA"), INVALID_HANDLE_VALUE,
                          fileName, infClass, infStyle, errorLine);
 }
 BOOL PlatformLayer::SetupGetLineTextA(void* context, HINF inf, LPCSTR section, LPCSTR key,
                                       LPSTR buffer, DWORD size, LPDWORD requiredSize) {
-  return CallEntry<BOOL>(SetupEntry("SetupGetLineTextA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupGetLineTextA"), FALSE,
                          context, inf, section, key, buffer, size, requiredSize);
 }
 void PlatformLayer::SetupCloseInfFile(HINF inf) {
-  auto entry = EntryAs<void(WINAPI*)(HINF)>(SetupEntry("SetupCloseInfFile"));
+  static FARPROC kept;
+  auto entry = EntryAs<void(WINAPI*)(HINF)>(SetupEntry(kept, "SetupCloseInfFile"));
   if (entry) entry(inf);
 }
 BOOL PlatformLayer::SetupFindFirstLineA(HINF inf, LPCSTR section, LPCSTR key,
                                         INFCONTEXT* context) {
-  return CallEntry<BOOL>(SetupEntry("SetupFindFirstLineA"), FALSE, inf, section, key, context);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupFindFirstLineA"), FALSE,
+                         inf, section, key, context);
 }
 BOOL PlatformLayer::SetupFindNextLine(INFCONTEXT* context, INFCONTEXT* next) {
-  return CallEntry<BOOL>(SetupEntry("SetupFindNextLine"), FALSE, context, next);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupFindNextLine"), FALSE, context, next);
 }
 BOOL PlatformLayer::SetupGetStringFieldA(INFCONTEXT* context, DWORD field, LPSTR buffer,
                                          DWORD size, LPDWORD requiredSize) {
-  return CallEntry<BOOL>(SetupEntry("SetupGetStringFieldA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupGetStringFieldA"), FALSE,
                          context, field, buffer, size, requiredSize);
 }
 BOOL PlatformLayer::SetupDiGetActualModelsSectionA(INFCONTEXT* context, void* alternatePlatform,
                                                    LPSTR buffer, DWORD size,
                                                    LPDWORD requiredSize, void* reserved) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiGetActualModelsSectionA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiGetActualModelsSectionA"), FALSE,
                          context, alternatePlatform, buffer, size, requiredSize, reserved);
 }
 BOOL PlatformLayer::SetupUninstallOEMInfA(LPCSTR infFileName, DWORD flags, void* reserved) {
-  return CallEntry<BOOL>(SetupEntry("SetupUninstallOEMInfA"), FALSE, infFileName, flags, reserved);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupUninstallOEMInfA"), FALSE,
+                         infFileName, flags, reserved);
 }
 HDEVINFO PlatformLayer::SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator,
                                              HWND parent, DWORD flags) {
-  return CallEntry<HDEVINFO>(SetupEntry("SetupDiGetClassDevsA"), INVALID_HANDLE_VALUE,
+  static FARPROC entry;
+  return CallEntry<HDEVINFO>(SetupEntry(entry, "SetupDiGetClassDevsA"), INVALID_HANDLE_VALUE,
                              classGuid, enumerator, parent, flags);
 }
 BOOL PlatformLayer::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiEnumDeviceInfo"), FALSE, set, index, device);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiEnumDeviceInfo"), FALSE, set, index, device);
 }
 BOOL PlatformLayer::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                       DWORD property, LPDWORD type,
                                                       LPBYTE buffer, DWORD size,
                                                       LPDWORD requiredSize) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceRegistryPropertyA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiGetDeviceRegistryPropertyA"), FALSE,
                          set, device, property, type, buffer, size, requiredSize);
 }
 BOOL PlatformLayer::SetupDiGetDeviceInstanceIdA(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                 LPSTR buffer, DWORD size, LPDWORD requiredSize) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceInstanceIdA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiGetDeviceInstanceIdA"), FALSE,
                          set, device, buffer, size, requiredSize);
 }
 HKEY PlatformLayer::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
                                          DWORD profile, DWORD keyType, REGSAM desired) {
-  return CallEntry<HKEY>(SetupEntry("SetupDiOpenDevRegKey"),
+  static FARPROC entry;
+  return CallEntry<HKEY>(SetupEntry(entry, "SetupDiOpenDevRegKey"),
                          reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE),
                          set, device, scope, profile, keyType, desired);
 }
 BOOL PlatformLayer::SetupDiCallClassInstaller(DWORD function, HDEVINFO set,
                                               SP_DEVINFO_DATA* device) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiCallClassInstaller"), FALSE, function, set, device);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiCallClassInstaller"), FALSE,
+                         function, set, device);
 }
 BOOL PlatformLayer::SetupDiGetDeviceInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                    SP_DEVINSTALL_PARAMS_A* parameters) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiGetDeviceInstallParamsA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiGetDeviceInstallParamsA"), FALSE,
                          set, device, parameters);
 }
 BOOL PlatformLayer::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-  return CallEntry<BOOL>(SetupEntry("SetupDiDestroyDeviceInfoList"), FALSE, set);
+  static FARPROC entry;
+  return CallEntry<BOOL>(SetupEntry(entry, "SetupDiDestroyDeviceInfoList"), FALSE, set);
 }
 DWORD PlatformLayer::CMP_WaitNoPendingInstallEvents(DWORD timeout) {
-  return CallEntry<DWORD>(SetupEntry("CMP_WaitNoPendingInstallEvents"), WAIT_FAILED, timeout);
+  static FARPROC entry;
+  return CallEntry<DWORD>(SetupEntry(entry, "CMP_WaitNoPendingInstallEvents"), WAIT_FAILED,
+                          timeout);
 }
 BOOL PlatformLayer::UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
                                                        LPCSTR fullInfPath, DWORD flags,
                                                        PBOOL rebootRequired) {
-  return CallEntry<BOOL>(NewdevEntry("UpdateDriverForPlugAndPlayDevicesA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(NewdevEntry(entry, "UpdateDriverForPlugAndPlayDevicesA"), FALSE,
                          parent, hardwareId, fullInfPath, flags, rebootRequired);
 }
 BOOL PlatformLayer::DiUninstallDriverA(HWND parent, LPCSTR infPath, DWORD flags,
                                        PBOOL needReboot) {
-  return CallEntry<BOOL>(NewdevEntry("DiUninstallDriverA"), FALSE,
+  static FARPROC entry;
+  return CallEntry<BOOL>(NewdevEntry(entry, "DiUninstallDriverA"), FALSE,
                          parent, infPath, flags, needReboot);
 }
 LONG PlatformLayer::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved) {
