@@ -248,7 +248,9 @@ class Machine:
 
     def reset(self, services=("WinDriver", "Wdusbd", "TOLV")):
         """Takes every trace of our setup off the machine."""
-        shutil.rmtree(self.win / "Application Data", ignore_errors=True)
+        # Set-aside folders too, and links planted in the company folder's place.
+        for f in self.win.glob("Application Data*"):
+            f.unlink() if f.is_symlink() else shutil.rmtree(f, ignore_errors=True)
         for f in (self.win / "inf").iterdir():
             if f.name.lower().startswith(("vesk", "oem")):
                 f.unlink()
