@@ -1,6 +1,7 @@
 """What is planted on the company folder's way under Wine: a folder of
-another account is set aside and made anew, and a hard link to a file of the
-system under the log's or a package file's name leaves that file as it was."""
+another account is set aside and made anew, a link in a folder's place is
+never written through, and a hard link to a file of the system under the
+log's or a package file's name leaves that file as it was."""
 import os
 
 import pytest
@@ -43,6 +44,32 @@ def test_a_folder_of_another_account_is_set_aside(case, part):
     assert planted.is_dir() and planted.stat().st_uid == 0
     assert log_lines(m)[3] == (f"{windows_path(m, planted)} was set aside as "
                                f"{windows_path(m, aside)}: another account owns it; a new one was made")
+
+
+@pytest.mark.arm64
+@pytest.mark.parametrize("part", PARTS)
+def test_a_link_in_a_folders_place_is_never_written_through(case, part):
+    m = case.machine
+    case.version("win10")
+    sample_package(case.dir, "vesk1")
+    target = m.prefix / "drive_c/linked"
+    target.mkdir(exist_ok=True)
+    (target / "marker.txt").write_text("linked\n")
+    link = m.win / part
+    link.parent.mkdir(parents=True, exist_ok=True)
+    os.symlink(target, link)
+    run = case.run()
+    # Wine 8.0's MoveFileA renames a host symlink's target, not the link, which
+    # Windows would rename: the target goes aside and the link stays, dangling.
+    # The run must then use nothing there, say so, and stage nothing.
+    [aside] = set_aside(link)
+    assert os.listdir(aside) == ["marker.txt"]
+    where, aside = windows_path(m, link), windows_path(m, aside)
+    assert run.code == 1625 & 0xFF and len(run.boxes) == 1
+    assert run.boxes[0].replace("\\\\", "\\").startswith(
+        f"setup: Setup will not use {where}: {where} was set aside as {aside}: it is a link to "
+        "another folder; what is in its place now will not do either: ")
+    assert not m.registered(case.dir / "vesk1.inf")
 
 
 @pytest.mark.arm64
