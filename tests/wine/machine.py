@@ -230,8 +230,11 @@ class Machine:
     # -- what is on the machine
     def service(self, name):
         """The values of a service key, {value: (type, data)}, or None without one."""
-        out = self.wine("reg", "query",
-                        f"HKLM\\System\\CurrentControlSet\\Services\\{name}")
+        return self.key(f"HKLM\\System\\CurrentControlSet\\Services\\{name}")
+
+    def key(self, path):
+        """The values of a registry key, {value: (type, data)}, or None without one."""
+        out = self.wine("reg", "query", path)
         if out.returncode != 0:
             return None
         values = {}
