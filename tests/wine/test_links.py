@@ -42,8 +42,8 @@ def test_a_folder_of_another_account_is_set_aside(case, part):
     [aside] = set_aside(planted)
     assert os.listdir(aside) == ["marker.txt"] and aside.stat().st_uid == NOBODY
     assert planted.is_dir() and planted.stat().st_uid == 0
-    assert log_lines(m)[3] == (f"{windows_path(m, planted)} was set aside as "
-                               f"{windows_path(m, aside)}: another account owns it; a new one was made")
+    said = f"was set aside as {windows_path(m, aside)}: another account owns it; a new one was made"
+    assert log_lines(m)[3] == f"{windows_path(m, planted)} {said}"
 
 
 @pytest.mark.arm64
