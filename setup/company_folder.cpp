@@ -108,10 +108,16 @@ HANDLE MendPart(const char* path, bool seal, const char* problem, bool foreign, 
                GetPlatform().GetLastError());
     return nullptr;
   }
-  FormatInto(note, "%s was set aside as %s: %s; a new one was made", path, aside, problem);
+  // What now has the name must pass the same check, and the note (the
+  // refusal's box, the log) says which way it went.
   const char* again;
   bool still;
-  return HoldPart(path, seal, &again, &still);
+  HANDLE held = HoldPart(path, seal, &again, &still);
+  FormatInto(note,
+             held ? "%s was set aside as %s: %s; a new one was made"
+                  : "%s was set aside as %s: %s; what is in its place now will not do either: %s",
+             path, aside, problem, again);
+  return held;
 }
 
 // NTFS keeps owners and DACLs; FAT keeps none, and anyone may change any

@@ -5,20 +5,23 @@
 # [Version] (ENTRY: CatalogFile, CatalogFile.NT, CatalogFile.NTamd64...) and
 # writes a dummy FILE beside the INF; --missing-catalog ENTRY=FILE names one
 # that is not there. Both may be given more than once. --hwid ID gives the
-# device another hardware ID than USB\VID_1D6B&PID_4001.
+# device another hardware ID than USB\VID_1D6B&PID_4001; --driver-ver V another
+# version than 1.0.0.0 in its DriverVer.
 # The models are listed undecorated and for x86, x64 and ARM64: from XP on
 # Windows takes the section decorated for its own architecture, and 64-bit
 # Windows ignores an undecorated one.
-# Usage: make_sample_package.sh FOLDER NAME [--no-sys] [--hwid ID] [--catalog ENTRY=FILE]...
+# Usage: make_sample_package.sh FOLDER NAME [--no-sys] [--hwid ID] [--driver-ver V]
+#        [--catalog ENTRY=FILE]...
 set -euo pipefail
 folder=$1 name=$2
 shift 2
 mkdir -p "$folder"
-sys=yes catalogs="" hwid='USB\VID_1D6B&PID_4001'
+sys=yes catalogs="" hwid='USB\VID_1D6B&PID_4001' version=1.0.0.0
 while [ $# -gt 0 ]; do
   case $1 in
     --no-sys) sys=no ;;
     --hwid) hwid=$2; shift ;;
+    --driver-ver) version=$2; shift ;;
     --catalog|--missing-catalog)
       entry=${2%%=*} file=${2#*=}
       catalogs+="$entry=$file"$'\n'
@@ -37,7 +40,7 @@ Signature="\$Windows NT\$"
 Class=USB
 ClassGuid={36FC9E60-C465-11CF-8056-444553540000}
 Provider=%Company%
-DriverVer=01/01/2026,1.0.0.0
+DriverVer=01/01/2026,$version
 ${catalogs}
 [Manufacturer]
 %Company%=Models,NTx86,NTamd64,NTarm64

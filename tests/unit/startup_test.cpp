@@ -923,6 +923,28 @@ INSTANTIATE_TEST_SUITE_P(
                        SetAside(m, kAppData);
                        EXPECT_TRUE(m.FilesBelow("C:\\elsewhere\\Velmoran").empty());
                      }},
+        // Another junction put in the name once the first went aside: the
+        // note must not say that a new folder was made.
+        HandOverCase{"a junction set aside and another put in its place",
+                     [](CSimMachine& m) {
+                       X64Win11(m);
+                       m.AddFolder(kAppData);
+                       m.AddJunction(kCompany, kSystem32);
+                       m.AtCall("MoveFileA", [](CSimMachine& n) {
+                         n.AtCall("CreateDirectoryA", [](CSimMachine& o) {
+                           o.AddJunction(kCompany, kSystem32);
+                         });
+                       });
+                     },
+                     "C:\\setup\\setup.exe", nullptr, 0, kCompanyFolderRefused,
+                     "the company folder is not safe to use: C:\\WINDOWS\\Application "
+                     "Data\\Velmoran was set aside as C:\\WINDOWS\\Application "
+                     "Data\\Velmoran.set-aside-20261209-102030: it is a link to another folder; "
+                     "what is in its place now will not do either: it is a link to another folder",
+                     true, [](CSimMachine& m) {
+                       EXPECT_TRUE(m.OemInfCalls().empty());
+                       EXPECT_FALSE(m.IsSealed(kSystem32));
+                     }},
         // Held sharing no deleting: no rename between the write and the start
         // can put a junction in its place.
         HandOverCase{"a junction switched in before the start",

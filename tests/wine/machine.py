@@ -87,7 +87,9 @@ RELAY = ";".join(["user32.MessageBoxA", "setupapi.SetupCopyOEMInfA",
                   "setupapi.SetupDiCallClassInstaller"] +
                  [f"{dll}.{fn}" for dll in ("kernel32", "kernelbase")
                   for fn in ("LoadLibraryA", "LoadLibraryExA")])
-BOX = re.compile(r'Call user32\.MessageBoxA\([0-9a-f]*,[0-9a-f]* "(.*)",[0-9a-f]* "(.*)",[0-9a-f]*\) ret=')
+# The trace cuts a long string, ending it with "... after its quote.
+BOX = re.compile(r'Call user32\.MessageBoxA\([0-9a-f]*,[0-9a-f]* "(.*)"(?:\.\.\.)?,[0-9a-f]* '
+                 r'"(.*)"(?:\.\.\.)?,[0-9a-f]*\) ret=')
 LOAD = re.compile(r'Call (?:kernel32|kernelbase)\.(LoadLibrary(?:Ex)?A)\([0-9a-f]* "([^"]*)"', re.I)
 OEM_RET = re.compile(r"Ret  setupapi\.SetupCopyOEMInfA\(\) retval=0*1 ")
 
@@ -96,7 +98,7 @@ OEM_RET = re.compile(r"Ret  setupapi\.SetupCopyOEMInfA\(\) retval=0*1 ")
 class Run:
     """What one run of a program did, read from its exit code and relay trace."""
     code: int                  # the low 8 bits: -1 arrives as 255
-    boxes: list                # "caption: text" a box, texts escaped as the trace has them
+    boxes: list                # "caption: text" a box, escaped and cut as the trace has them
     loads: list                # (function, name) of every library load asked for setupapi
     registrations: int         # calls of SetupCopyOEMInfA
     accepted: int              # of those, how many answered TRUE
@@ -228,8 +230,11 @@ class Machine:
     # -- what is on the machine
     def service(self, name):
         """The values of a service key, {value: (type, data)}, or None without one."""
-        out = self.wine("reg", "query",
-                        f"HKLM\\System\\CurrentControlSet\\Services\\{name}")
+        return self.key(f"HKLM\\System\\CurrentControlSet\\Services\\{name}")
+
+    def key(self, path):
+        """The values of a registry key, {value: (type, data)}, or None without one."""
+        out = self.wine("reg", "query", path)
         if out.returncode != 0:
             return None
         values = {}
@@ -246,7 +251,9 @@ class Machine:
 
     def reset(self, services=("WinDriver", "Wdusbd", "TOLV")):
         """Takes every trace of our setup off the machine."""
-        shutil.rmtree(self.win / "Application Data", ignore_errors=True)
+        # Set-aside folders too, and links planted in the company folder's place.
+        for f in self.win.glob("Application Data*"):
+            f.unlink() if f.is_symlink() else shutil.rmtree(f, ignore_errors=True)
         for f in (self.win / "inf").iterdir():
             if f.name.lower().startswith(("vesk", "oem")):
                 f.unlink()

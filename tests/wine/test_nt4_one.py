@@ -18,8 +18,9 @@ def test_install_again_remove_and_remove_again(case):
     expect_service(m, "WinDriver", "windrvr")
     expect_service(m, "Wdusbd", "wdusbd")
     expect_no_service(m, "TOLV")
-    # NT 4.0 makes the company folder for its log alone.
-    assert [p.name for p in (m.win / "Application Data").rglob("*")] == ["Velmoran", "setup.log"]
+    # NT 4.0 makes the company folder for its log and the copy Programs and Features starts.
+    assert sorted(p.name for p in (m.win / "Application Data").rglob("*")) == \
+        ["Velmoran", "setup.log", "vesk-setup.exe"]
 
     # An installed service's file is not copied again.
     installed = (m.drivers / "windrvr.sys").read_bytes()
@@ -33,6 +34,7 @@ def test_install_again_remove_and_remove_again(case):
     for service, base in (("WinDriver", "windrvr"), ("Wdusbd", "wdusbd")):
         expect_no_service(m, service)
         assert not (m.drivers / f"{base}.sys").exists()
+    assert not (m.company / "vesk-setup.exe").exists()  # not the one running: deleted at once
 
     run = case.run("-UNINSTALL")
     assert (run.code, run.boxes) == (255, ["setup: Setup fail: "])
