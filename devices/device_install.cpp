@@ -137,7 +137,7 @@ void InstallOnDevices(const char* infFile, const char* companyInf, const char* p
     bool ours = SameText(now, published);
     inUse += ours;
     // Updated only where what it used before is known to differ.
-    if (ours && !SameText(was, published) && strcmp(was, kDriverUnreadable) != 0)
+    if (ours && !SameText(was, published) && !SameText(was, kDriverUnreadable))
       ++g_setupTally.devicesUpdated;
   }
   if (answered && !inUse)

@@ -225,7 +225,11 @@ void RemoveInfPackage(const char* name) {
 
 int RemoveInfPackages() {
   g_bRemovalRestart = g_bAnyKept = false;
-  ForEachPackage(RemoveInfPackage);
+  // A folder that cannot be listed may hold packages still in the store.
+  if (!ForEachPackage(RemoveInfPackage)) {
+    g_bAnyKept = true;
+    SetupMessageBox(nullptr, "Remove driver fail: vesk*.inf", "setup", MB_OK);
+  }
   if (g_bRemovalRestart)
     SetupMessageBox(nullptr, "Restart Windows to finish removing the drivers.", "setup", MB_OK);
   if (g_bAnyKept) return ERROR_INSTALL_FAILURE;

@@ -121,10 +121,15 @@ int InstallInfPackage(const char* name) {
   return registered ? 1 : 0;
 }
 
-void ForEachPackage(void (*handle)(const char* name)) {
+bool ForEachPackage(void (*handle)(const char* name)) {
   WIN32_FIND_DATAA found;
   HANDLE find = GetPlatform().FindFirstFileA(kPackagePattern, &found);
-  if (find == INVALID_HANDLE_VALUE) return;
+  DWORD error = GetPlatform().GetLastError();
+  if (find == INVALID_HANDLE_VALUE) {
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    LogResult(false, error, "list %s", kPackagePattern);
+    return false;
+  }
   do {
     found.cFileName[MAX_PATH - 1] = '\0';
     // The pattern also matches 8.3 names: vesk1.info is listed as VESK1~1.INF,
@@ -135,7 +140,11 @@ void ForEachPackage(void (*handle)(const char* name)) {
     if (dot) name.Truncate(static_cast<size_t>(dot - name.c_str()));
     handle(name.c_str());
   } while (GetPlatform().FindNextFileA(find, &found));
+  error = GetPlatform().GetLastError();
   GetPlatform().FindClose(find);
+  if (error == ERROR_NO_MORE_FILES) return true;
+  LogResult(false, error, "list %s", kPackagePattern);
+  return false;
 }
 
 int InstallInfPackages() {

@@ -9,8 +9,9 @@
 int InstallInfPackages();
 
 // Calls `handle` with the name of every "vesk*.inf" package in the current
-// directory ("vesk1" for vesk1.inf), in the order the platform lists them.
-void ForEachPackage(void (*handle)(const char* name));
+// directory ("vesk1" for vesk1.inf), in the order the platform lists them;
+// false (logged) where the folder could not be listed to its end.
+bool ForEachPackage(void (*handle)(const char* name));
 
 // Copies {name}.sys and {name}.inf into place and registers the INF. 1 when
 // the setup API accepted it, 0 otherwise.

@@ -43,7 +43,9 @@ echo "== Unit tests (simulated machine)"
 ctest --test-dir build/host -j2 --output-on-failure 2>&1 | tee "$log/unit" | tail -n 3
 count_ctest "$log/unit"
 echo "== Unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"
-ctest --test-dir build/sanitize -j2 --output-on-failure 2>&1 | tee "$log/asan" | tail -n 3
+# The fault sweep takes every third call there; the plain run takes them all.
+VESK_SWEEP=sampled ctest --test-dir build/sanitize -j2 --output-on-failure 2>&1 |
+  tee "$log/asan" | tail -n 3
 count_ctest "$log/asan"
 echo "== Static analysis"
 scripts/analyze.sh 2>&1 | tee "$log/analyze"

@@ -48,8 +48,10 @@ const void* TwinImage(WORD resource, DWORD* size) {
   return loaded && *size ? platform.LockResource(loaded) : nullptr;
 }
 
-// What a killed run's folder holds, and the folder; what cannot go yet goes
-// with a later run.
+// What a killed run's folder holds, and the folder. A twin whose parent was
+// killed between its suspended start and its job stays, suspended, until
+// the restart, and holds its file: that goes at the restart, the folder
+// after it.
 void RemoveRunFolder(const char* folder) {
   PlatformLayer& platform = GetPlatform();
   char path[kFormatSize];
@@ -61,11 +63,13 @@ void RemoveRunFolder(const char* folder) {
       found.cFileName[MAX_PATH - 1] = '\0';
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       FormatInto(path, "%s\\%s", folder, found.cFileName);
-      platform.DeleteFileA(path);
+      if (!platform.DeleteFileA(path))
+        platform.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     } while (platform.FindNextFileA(find, &found));
     platform.FindClose(find);
   }
-  platform.RemoveDirectoryA(folder);
+  if (!platform.RemoveDirectoryA(folder))
+    platform.MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 // Run folders that a killed run left behind, once the process that made

@@ -156,7 +156,7 @@ void UnregisterAfterRemoval() {
       continue;
     FormatInto(path, "%s\\%s", folder, found.cFileName);
     if (MatchesPattern(found.cFileName, "*.removed-*")) {
-      if (strcmp(path, aside) != 0) platform.DeleteFileA(path);
+      if (!SameText(path, aside)) platform.DeleteFileA(path);
       continue;
     }
     if (DeleteFresh(path)) continue;

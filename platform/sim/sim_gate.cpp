@@ -23,7 +23,8 @@ const CSimGate::Outcome kAnswersAfter = CSimGate::kAnswersAfterDoing;
 // with. A function missing here cannot fail when given what the setup gives
 // it (a close of a handle it holds, the clock, the process's own identity,
 // the version query with its size set). An answer that states a fact (no
-// driver key) is the machine's own to give, where it is so.
+// driver key, no such value, no file matches, no more items, a function this
+// Windows lacks) is the machine's own to give, where it is so.
 const std::map<std::string, std::vector<Answer>>& Table() {
   static const std::map<std::string, std::vector<Answer>> table = {
       {"RtlGetVersion", {{0xC000007A, kAnswers}}},  // STATUS_PROCEDURE_NOT_FOUND
@@ -93,9 +94,8 @@ const std::map<std::string, std::vector<Answer>>& Table() {
       {"GetFileAttributesA",
        {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails}, {ERROR_PATH_NOT_FOUND, kFails}}},
       {"SetFileAttributesA", {{ERROR_ACCESS_DENIED, kFails}}},
-      {"FindFirstFileA",
-       {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails}, {ERROR_PATH_NOT_FOUND, kFails}}},
-      {"FindNextFileA", {{ERROR_NO_MORE_FILES, kFails}, {ERROR_ACCESS_DENIED, kFails}}},
+      {"FindFirstFileA", {{ERROR_ACCESS_DENIED, kFails}, {ERROR_PATH_NOT_FOUND, kFails}}},
+      {"FindNextFileA", {{ERROR_ACCESS_DENIED, kFails}}},
       {"ReadFile", {{ERROR_ACCESS_DENIED, kFails}, {33 /* ERROR_LOCK_VIOLATION */, kFails}}},
       {"SetupOpenInfFileA", {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails}}},
       {"SetupGetLineTextA", {{ERROR_LINE_NOT_FOUND, kFails}, {ERROR_INSUFFICIENT_BUFFER, kFails}}},
@@ -109,7 +109,6 @@ const std::map<std::string, std::vector<Answer>>& Table() {
        {{ERROR_INF_IN_USE_BY_DEVICES, kFails}, {ERROR_ACCESS_DENIED, kFails},
         {ERROR_FILE_NOT_FOUND, kFails}}},
       {"SetupDiGetClassDevsA", {{ERROR_NOT_ENOUGH_MEMORY, kFails}}},
-      {"SetupDiEnumDeviceInfo", {{ERROR_NO_MORE_ITEMS, kFails}}},
       {"SetupDiGetDeviceRegistryPropertyA",
        {{13 /* ERROR_INVALID_DATA */, kFails}, {ERROR_INSUFFICIENT_BUFFER, kFails}}},
       {"SetupDiGetDeviceInstanceIdA", {{ERROR_INSUFFICIENT_BUFFER, kFails}}},
@@ -122,9 +121,7 @@ const std::map<std::string, std::vector<Answer>>& Table() {
        {{ERROR_NO_SUCH_DEVINST, kFails}, {ERROR_NO_MORE_ITEMS, kFails}, {ERROR_IN_WOW64, kFails},
         {ERROR_INVALID_FLAGS, kFails}, {ERROR_FILE_NOT_FOUND, kFails},
         {0xE0000247 /* ERROR_DRIVER_STORE_ADD_FAILED */, kAfter}}},
-      {"DiUninstallDriverA",
-       {{ERROR_ACCESS_DENIED, kFails}, {ERROR_FILE_NOT_FOUND, kFails},
-        {ERROR_CALL_NOT_IMPLEMENTED, kFails}}},
+      {"DiUninstallDriverA", {{ERROR_ACCESS_DENIED, kFails}, {ERROR_FILE_NOT_FOUND, kFails}}},
       // With SP_COPY_NOOVERWRITE, a package already there: the name filled in.
       {"SetupCopyOEMInfA",
        {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails},
@@ -146,9 +143,9 @@ const std::map<std::string, std::vector<Answer>>& Table() {
       {"RegSetValueExA", {{ERROR_ACCESS_DENIED, kFails}}},
       {"RegDeleteKeyA", {{ERROR_ACCESS_DENIED, kFails}, {ERROR_FILE_NOT_FOUND, kFails}}},
       {"RegOpenKeyExA", {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails}}},
-      {"RegQueryValueExA", {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_MORE_DATA, kFails}}},
+      {"RegQueryValueExA", {{ERROR_MORE_DATA, kFails}}},
       {"RegDeleteValueA", {{ERROR_FILE_NOT_FOUND, kFails}, {ERROR_ACCESS_DENIED, kFails}}},
-      {"RegEnumValueA", {{ERROR_NO_MORE_ITEMS, kFails}, {ERROR_ACCESS_DENIED, kFails}}},
+      {"RegEnumValueA", {{ERROR_ACCESS_DENIED, kFails}}},
       {"RegDeleteKeyExA", {{ERROR_ACCESS_DENIED, kFails}, {ERROR_CALL_NOT_IMPLEMENTED, kFails}}},
   };
   return table;
@@ -184,6 +181,26 @@ CSimGate::~CSimGate() {
 std::vector<CSimGate::Answer> CSimGate::AnswersOf(const std::string& function) {
   auto it = Table().find(function);
   return it == Table().end() ? std::vector<Answer>() : it->second;
+}
+
+bool CSimGate::ChangesNothing(const std::string& function) {
+  static const char* const queries[] = {
+      "GetVersionExA", "RtlGetVersion", "GetLocalTime", "GetWindowsDirectoryA",
+      "GetSystemDirectoryA", "GetModuleFileNameA", "GetSystemInfo", "GetProcAddress",
+      "GetLastError", "IsDBCSLeadByte", "FormatMessageA", "GetTickCount", "GetCurrentProcess",
+      "IsWow64Process", "IsWow64Process2", "GetExitCodeProcess", "GetCurrentProcessId",
+      "GetNativeSystemInfo", "FindResourceA", "LoadResource", "LockResource", "SizeofResource",
+      "GetEnvironmentVariableA", "QueryInformationJobObject", "GetFileSize",
+      "GetFileInformationByHandle", "GetVolumeInformationA", "GetFileSecurityA",
+      "GetTokenInformation", "GetFileAttributesA", "FindNextFileA", "ReadFile",
+      "SetupGetLineTextA", "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetStringFieldA",
+      "SetupDiGetActualModelsSectionA", "SetupDiEnumDeviceInfo",
+      "SetupDiGetDeviceRegistryPropertyA", "SetupDiGetDeviceInstanceIdA",
+      "SetupDiGetDeviceInstallParamsA", "QueryServiceStatus", "RegQueryValueExA",
+      "RegEnumValueA"};
+  for (const char* query : queries)
+    if (function == query) return true;
+  return false;
 }
 
 void CSimGate::Activate(const Fault& fault) {

@@ -50,6 +50,9 @@ class CSimGate final : public PlatformLayer {
   // The answers of a function's failures that the setup logic tells apart,
   // each documented for it; empty for a call that cannot fail.
   static std::vector<Answer> AnswersOf(const std::string& function);
+  // Whether a call of `function` changes nothing Windows keeps (a query):
+  // a process killed at it ends as one killed at the next call.
+  static bool ChangesNothing(const std::string& function);
 
 #define SIM_GATE_OP(Result, Name, Parameters, Arguments) Result Name Parameters override;
 #include "platform/sim/sim_gate_ops.h"
