@@ -25,7 +25,10 @@ CSimMachine& DefaultMachine() {
 
 }  // namespace
 
-PlatformLayer& GetPlatform() { return g_pActive ? *g_pActive : DefaultMachine(); }
+PlatformLayer& GetPlatform() {
+  if (g_pActive) return *g_pActive;
+  return DefaultMachine();
+}
 
 CSimMachine::CSimMachine() {
   memset(&m_version, 0, sizeof(m_version));
