@@ -152,6 +152,15 @@ Owner OwnerOf(const char* path) {
 
 bool HasTrustedOwner(const char* path) { return OwnerOf(path) == kTrustedOwner; }
 
+HANDLE HoldTrustedFolder(const char* path) {
+  HANDLE held = HoldAsItIs(path);
+  if (held && OwnerOf(path) != kTrustedOwner) {
+    GetPlatform().CloseHandle(held);
+    held = nullptr;
+  }
+  return held;
+}
+
 bool MakeSealedFolder(const char* path, bool nt) {
   static const SECURITY_ATTRIBUTES security = {
       sizeof(security), const_cast<unsigned char*>(g_companyFolderSecurity.bytes), FALSE};

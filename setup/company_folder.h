@@ -49,6 +49,12 @@ enum Owner { kOwnerUnknown, kTrustedOwner, kForeignOwner };
 Owner OwnerOf(const char* path);
 bool HasTrustedOwner(const char* path);
 
+// The folder at `path` held by its own name, sharing no deleting, where it is
+// no link and its owner is trusted; null otherwise. Another account that owns
+// a folder may empty it and make it a junction at any moment: nothing below
+// it is deleted, now or at the restart.
+HANDLE HoldTrustedFolder(const char* path);
+
 // Makes a folder that only SYSTEM and Administrators may change, sealed as it
 // is made (on NT): otherwise Windows would merge the parent's inheritable
 // entries, Power Users' and CREATOR OWNER's among them, into it first.

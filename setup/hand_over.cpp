@@ -48,11 +48,11 @@ const void* TwinImage(WORD resource, DWORD* size) {
   return loaded && *size ? platform.LockResource(loaded) : nullptr;
 }
 
-// What a killed run's folder holds, and the folder. A twin whose parent was
-// killed between its suspended start and its job stays, suspended, until
-// the restart, and holds its file: that goes at the restart, the folder
-// after it.
-void RemoveRunFolder(const char* folder) {
+// What a killed run's folder holds, and the folder, held meanwhile. A twin
+// whose parent was killed between its suspended start and its job stays,
+// suspended, until the restart, and holds its file: that goes at the
+// restart, the folder after it.
+void RemoveRunFolder(const char* folder, HANDLE held) {
   PlatformLayer& platform = GetPlatform();
   char path[kFormatSize];
   FormatInto(path, "%s\\*", folder);
@@ -68,6 +68,7 @@ void RemoveRunFolder(const char* folder) {
     } while (platform.FindNextFileA(find, &found));
     platform.FindClose(find);
   }
+  platform.CloseHandle(held);
   if (!platform.RemoveDirectoryA(folder))
     platform.MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -103,7 +104,10 @@ void RemoveLeftovers(const char* folder) {
     HANDLE maker = platform.OpenProcess(SYNCHRONIZE, FALSE, pid);
     bool runs = maker && platform.WaitForSingleObject(maker, 0) == WAIT_TIMEOUT;
     if (maker) platform.CloseHandle(maker);
-    if (!runs) RemoveRunFolder(path);
+    // Only a run folder of ours: one planted before the folder was sealed
+    // stays where it is.
+    HANDLE held = runs ? nullptr : HoldTrustedFolder(path);
+    if (held) RemoveRunFolder(path, held);
   } while (platform.FindNextFileA(find, &found));
   platform.FindClose(find);
 }

@@ -625,6 +625,16 @@ void FolderOfAPowerUserOnXp(CSimMachine& m) {
                 CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, CSimMachine::Sid({32, 544})),
                                   CSimMachine::Ace(0, 3, 0x001301BF, CSimMachine::Sid({32, 547}))}));
 }
+// An older setup's folder on XP x64, where a Power User made a folder named
+// like a killed run's, with a file named like one of the system's.
+void PowerUsersRunFolder(CSimMachine& m) {
+  OlderFolderOnXp(m);
+  m.AddFile(std::string(kSystem32) + "\\hal.dll", "the system's");
+  std::string run = std::string(kCompany) + "\\run-99-1";
+  m.AddFile(run + "\\hal.dll", "a Power User's");
+  std::string user = CSimMachine::Sid({21, 1, 2, 3, 1003});
+  m.SetSecurity(run, user, CSimMachine::Acl({CSimMachine::Ace(0, 3, 0x001F01FF, user)}));
+}
 // What was in the way went aside under its own name and the time.
 void SetAside(CSimMachine& m, const char* path) {
   std::string aside = std::string(path) + ".set-aside-20261209-102030";
@@ -1017,6 +1027,37 @@ INSTANTIATE_TEST_SUITE_P(
                      [](CSimMachine& m) {
                        EXPECT_TRUE(m.FileExists(std::string(kSystem32) + "\\drivers\\keep.sys"));
                        EXPECT_FALSE(HasRunFolders(m));
+                     }},
+        // A Power User made it before the folder was sealed and owns it: he
+        // may empty it and make it a junction at any moment, before it is
+        // listed or before the restart that deletes what is scheduled in it.
+        HandOverCase{"a Power User's run folder made a junction while it is cleaned",
+                     [](CSimMachine& m) {
+                       PowerUsersRunFolder(m);
+                       m.AtCall("FindFirstFileA", [](CSimMachine& n) {
+                         n.RemovePath(std::string(kCompany) + "\\run-99-1\\hal.dll");
+                         n.RemovePath(std::string(kCompany) + "\\run-99-1");
+                         n.AddJunction(std::string(kCompany) + "\\run-99-1", kSystem32);
+                       }, 2);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       EXPECT_TRUE(m.FileExists(std::string(kSystem32) + "\\hal.dll"));
+                     }},
+        HandOverCase{"a Power User's run folder made a junction before the restart",
+                     [](CSimMachine& m) {
+                       PowerUsersRunFolder(m);
+                       m.OpenElsewhere(std::string(kCompany) + "\\run-99-1\\hal.dll", GENERIC_READ,
+                                       FILE_SHARE_READ);
+                     },
+                     "C:\\setup\\setup.exe", kX64Twin, 0, 0, "", true,
+                     [](CSimMachine& m) {
+                       m.CloseOtherProcesses();
+                       m.RemovePath(std::string(kCompany) + "\\run-99-1\\hal.dll");
+                       m.RemovePath(std::string(kCompany) + "\\run-99-1");
+                       m.AddJunction(std::string(kCompany) + "\\run-99-1", kSystem32);
+                       m.Restart();
+                       EXPECT_TRUE(m.FileExists(std::string(kSystem32) + "\\hal.dll"));
                      }},
         HandOverCase{"a run folder of a process that still runs stays",
                      [](CSimMachine& m) {
