@@ -605,6 +605,25 @@ TEST_F(DeviceTestBase, NoEntryIsNoFailure) {
   EXPECT_EQ(Run("setup.exe"), 0);
   EXPECT_EQ(Boxes(), Strings{kInstalled});
   ExpectInOrder({"entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5 (0x00000005)"});
+  // A copy that cannot be made (a folder planted under its new name before
+  // the folder was sealed) leaves the name to nothing, or to a file another
+  // account planted and can still change: no entry starts either.
+  machine.AddFolder(kRemover + ".new");
+  machine.AddFile(kRemover, "planted");
+  machine.SetSecurity(kRemover, CSimMachine::Sid({21, 1, 2, 3, 1003}), "", false);
+  for (int planted = 1; planted >= 0; --planted) {
+    if (!planted) machine.RemovePath(kRemover);
+    EXPECT_EQ(Run("setup.exe -S"), 0);
+    EXPECT_FALSE(machine.KeyExists(kEntryKey)) << planted;
+    ExpectInOrder({"no entry in Programs and Features: " + kRemover + " is not this program's copy"});
+  }
+  // A copy of ours that runs stays, and the entry that starts it is written.
+  machine.RemovePath(kRemover + ".new");
+  Run("setup.exe -S");
+  machine.LockFile(kRemover);
+  Run("setup.exe -S");
+  ExpectInOrder({kRemover + " was left as it is",
+                 "entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5"});
 
   CSimMachine nt4;
   nt4.Activate();
