@@ -68,14 +68,14 @@ struct EntryWriter {
 LONG WriteEntry(const char* copy, const char* removeSwitch) {
   PlatformLayer& platform = GetPlatform();
   EntryWriter entry = {nullptr, ERROR_SUCCESS};
+  DWORD disposition = 0;
   entry.error = platform.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, nullptr,
                                          REG_OPTION_NON_VOLATILE, NativeView(KEY_SET_VALUE),
-                                         nullptr, &entry.key, nullptr);
+                                         nullptr, &entry.key, &disposition);
   if (entry.error != ERROR_SUCCESS) return entry.error;
   char text[kFormatSize];
   SYSTEMTIME now;
   platform.GetLocalTime(&now);
-  entry.Text("DisplayName", "Vesk USB drivers");
   entry.Text("DisplayVersion",
              *g_szNewestDriverVersion ? g_szNewestDriverVersion : SETUP_VERSION_TEXT);
   entry.Text("Publisher", "Velmoran");
@@ -90,7 +90,12 @@ LONG WriteEntry(const char* copy, const char* removeSwitch) {
   entry.Number("NoModify", 1);
   entry.Number("NoRepair", 1);
   entry.Number("EstimatedSize", FolderKiB(g_companyFolder.path.c_str()));
+  // The list shows a key with a DisplayName: written last, so that a run that
+  // fails or is killed before it leaves no name whose button starts nothing.
+  entry.Text("DisplayName", "Vesk USB drivers");
   platform.RegCloseKey(entry.key);
+  if (entry.error != ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY)
+    DeleteNativeKey(kEntryKey);
   return entry.error;
 }
 

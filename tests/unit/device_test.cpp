@@ -601,10 +601,12 @@ INSTANTIATE_TEST_SUITE_P(
 // the log says so and nothing else changes.
 TEST_F(DeviceTestBase, NoEntryIsNoFailure) {
   AddDevicePackage("vesk1");
-  machine.FailRegistryWrite("DisplayName");
+  machine.FailRegistryWrite("UninstallString");
   EXPECT_EQ(Run("setup.exe"), 0);
   EXPECT_EQ(Boxes(), Strings{kInstalled});
   ExpectInOrder({"entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5 (0x00000005)"});
+  // No half entry: a name in the list whose button starts nothing.
+  EXPECT_FALSE(machine.KeyExists(kEntryKey));
   // A copy that cannot be made (a folder planted under its new name before
   // the folder was sealed) leaves the name to nothing, or to a file another
   // account planted and can still change: no entry starts either.
