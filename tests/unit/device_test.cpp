@@ -664,6 +664,18 @@ TEST_F(DeviceTestBase, RemovalFromTheCopy) {
   // Killed as it forgets the package: the next removal finishes the work.
   machine.KillAt("RegDeleteValueA");
   EXPECT_EQ(Run(quiet), kKilled);
+  // A package of ours that another disk staged keeps the entry and the copy.
+  HKEY key;
+  machine.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                          nullptr, &key, nullptr);
+  machine.RegSetValueExA(key, "vesk9.inf", 0, REG_SZ, reinterpret_cast<const BYTE*>("oem7.inf"), 9);
+  machine.RegCloseKey(key);
+  EXPECT_EQ(Run(quiet), 0);
+  EXPECT_TRUE(machine.KeyExists(kEntryKey));
+  EXPECT_TRUE(machine.FileExists(kRemover));
+  machine.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, KEY_SET_VALUE, &key);
+  ASSERT_EQ(machine.RegDeleteValueA(key, "vesk9.inf"), ERROR_SUCCESS);
+  machine.RegCloseKey(key);
   EXPECT_EQ(Run(quiet), 0);
   EXPECT_EQ(machine.LogOf("SetupUninstallOEMInfA").back(), "SetupUninstallOEMInfA(\"oem0.inf\", 0)");
   EXPECT_FALSE(machine.KeyExists(kEntryKey));
