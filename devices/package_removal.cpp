@@ -186,8 +186,8 @@ void RemoveInfPackage(const char* name) {
   if (!found) {
     // Never staged, or taken out before: no failure.
     LogLine("remove %s: not in the driver store", infFile);
-    DeleteOwnCopies(name, facts);
     ForgetPackage(infFile);
+    DeleteOwnCopies(name, facts);
     return;
   }
   LogLine("remove %s: in the driver store as %s", infFile, published);
@@ -215,8 +215,11 @@ void RemoveInfPackage(const char* name) {
     return;
   }
   ++g_setupTally.packagesRemoved;
-  DeleteOwnCopies(name, facts);
+  // The record first: a run stopped between the two leaves the INF beside
+  // the copy, which the next removal finds; a record with no INF left to
+  // remove it by would keep the entry for good.
   ForgetPackage(infFile);
+  DeleteOwnCopies(name, facts);
   FormatInto(message, "Driver included in %s has been removed.", infFile);
   SetupMessageBox(nullptr, message, "setup", MB_OK);
 }

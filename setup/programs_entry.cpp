@@ -68,14 +68,14 @@ struct EntryWriter {
 LONG WriteEntry(const char* copy, const char* removeSwitch) {
   PlatformLayer& platform = GetPlatform();
   EntryWriter entry = {nullptr, ERROR_SUCCESS};
+  DWORD disposition = 0;
   entry.error = platform.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, nullptr,
                                          REG_OPTION_NON_VOLATILE, NativeView(KEY_SET_VALUE),
-                                         nullptr, &entry.key, nullptr);
+                                         nullptr, &entry.key, &disposition);
   if (entry.error != ERROR_SUCCESS) return entry.error;
   char text[kFormatSize];
   SYSTEMTIME now;
   platform.GetLocalTime(&now);
-  entry.Text("DisplayName", "Vesk USB drivers");
   entry.Text("DisplayVersion",
              *g_szNewestDriverVersion ? g_szNewestDriverVersion : SETUP_VERSION_TEXT);
   entry.Text("Publisher", "Velmoran");
@@ -90,7 +90,12 @@ LONG WriteEntry(const char* copy, const char* removeSwitch) {
   entry.Number("NoModify", 1);
   entry.Number("NoRepair", 1);
   entry.Number("EstimatedSize", FolderKiB(g_companyFolder.path.c_str()));
+  // The list shows a key with a DisplayName: written last, so that a run that
+  // fails or is killed before it leaves no name whose button starts nothing.
+  entry.Text("DisplayName", "Vesk USB drivers");
   platform.RegCloseKey(entry.key);
+  if (entry.error != ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY)
+    DeleteNativeKey(kEntryKey);
   return entry.error;
 }
 
@@ -116,10 +121,26 @@ void RegisterForRemoval(const char* removeSwitch) {
   char copy[kFormatSize];
   FormatInto(copy, "%s\\%s", g_companyFolder.path.c_str(), kRemoverName);
   // The file that does the work: the native twin under a hand-over. A copy
-  // that runs (a removal in progress) is left as it is.
-  if (ReadPlatformPath(program, kModuleFile) && !SameText(program.c_str(), copy) &&
-      !CopyFresh(program.c_str(), copy))
-    LogLine("%s was left as it is", copy);
+  // that runs (a removal waiting for the lock) is left as it is, where it is
+  // an administrator's file; anything else under that name (nothing, a file
+  // another account planted before the folder was sealed and may still
+  // change) would be what the entry starts, elevated: the entry goes.
+  bool ours = ReadPlatformPath(program, kModuleFile) &&
+              (SameText(program.c_str(), copy) || CopyFresh(program.c_str(), copy));
+  if (!ours) {
+    DWORD attributes = GetPlatform().GetFileAttributesA(copy);
+    ours = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           HasTrustedOwner(copy);
+    if (ours) LogLine("%s was left as it is", copy);
+  }
+  if (!ours) {
+    LogLine("no entry in Programs and Features: %s is not this program's copy", copy);
+    LONG error = DeleteNativeKey(kEntryKey);
+    if (error != ERROR_FILE_NOT_FOUND)
+      LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error),
+                "remove the entry in Programs and Features");
+    return;
+  }
   LONG error = WriteEntry(copy, removeSwitch);
   LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error),
             "entry in Programs and Features: HKLM\\%s", kEntryKey);

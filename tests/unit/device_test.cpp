@@ -601,10 +601,31 @@ INSTANTIATE_TEST_SUITE_P(
 // the log says so and nothing else changes.
 TEST_F(DeviceTestBase, NoEntryIsNoFailure) {
   AddDevicePackage("vesk1");
-  machine.FailRegistryWrite("DisplayName");
+  machine.FailRegistryWrite("UninstallString");
   EXPECT_EQ(Run("setup.exe"), 0);
   EXPECT_EQ(Boxes(), Strings{kInstalled});
   ExpectInOrder({"entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5 (0x00000005)"});
+  // No half entry: a name in the list whose button starts nothing.
+  EXPECT_FALSE(machine.KeyExists(kEntryKey));
+  // A copy that cannot be made (a folder planted under its new name before
+  // the folder was sealed) leaves the name to nothing, or to a file another
+  // account planted and can still change: no entry starts either.
+  machine.AddFolder(kRemover + ".new");
+  machine.AddFile(kRemover, "planted");
+  machine.SetSecurity(kRemover, CSimMachine::Sid({21, 1, 2, 3, 1003}), "", false);
+  for (int planted = 1; planted >= 0; --planted) {
+    if (!planted) machine.RemovePath(kRemover);
+    EXPECT_EQ(Run("setup.exe -S"), 0);
+    EXPECT_FALSE(machine.KeyExists(kEntryKey)) << planted;
+    ExpectInOrder({"no entry in Programs and Features: " + kRemover + " is not this program's copy"});
+  }
+  // A copy of ours that runs stays, and the entry that starts it is written.
+  machine.RemovePath(kRemover + ".new");
+  Run("setup.exe -S");
+  machine.LockFile(kRemover);
+  Run("setup.exe -S");
+  ExpectInOrder({kRemover + " was left as it is",
+                 "entry in Programs and Features: HKLM\\" + kEntryKey + ": error 5"});
 
   CSimMachine nt4;
   nt4.Activate();
@@ -640,6 +661,21 @@ TEST_F(DeviceTestBase, RemovalFromTheCopy) {
   EXPECT_TRUE(machine.KeyExists(kEntryKey));
   EXPECT_TRUE(machine.FileExists(kRemover));
   machine.RefuseUninstall(0);
+  // Killed as it forgets the package: the next removal finishes the work.
+  machine.KillAt("RegDeleteValueA");
+  EXPECT_EQ(Run(quiet), kKilled);
+  // A package of ours that another disk staged keeps the entry and the copy.
+  HKEY key;
+  machine.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                          nullptr, &key, nullptr);
+  machine.RegSetValueExA(key, "vesk9.inf", 0, REG_SZ, reinterpret_cast<const BYTE*>("oem7.inf"), 9);
+  machine.RegCloseKey(key);
+  EXPECT_EQ(Run(quiet), 0);
+  EXPECT_TRUE(machine.KeyExists(kEntryKey));
+  EXPECT_TRUE(machine.FileExists(kRemover));
+  machine.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, KEY_SET_VALUE, &key);
+  ASSERT_EQ(machine.RegDeleteValueA(key, "vesk9.inf"), ERROR_SUCCESS);
+  machine.RegCloseKey(key);
   EXPECT_EQ(Run(quiet), 0);
   EXPECT_EQ(machine.LogOf("SetupUninstallOEMInfA").back(), "SetupUninstallOEMInfA(\"oem0.inf\", 0)");
   EXPECT_FALSE(machine.KeyExists(kEntryKey));
