@@ -160,6 +160,8 @@ void UnregisterAfterRemoval() {
   if (error != ERROR_FILE_NOT_FOUND)
     LogResult(error == ERROR_SUCCESS, static_cast<DWORD>(error),
               "remove the entry in Programs and Features");
+  // An entry that stays keeps the copy it starts, to try again with.
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return;
   // Every file but the logs; the copy that runs cannot be deleted, but it can
   // be renamed: it goes at the next restart under another name, so that an
   // install before then keeps its new copy. One an earlier removal renamed

@@ -676,6 +676,14 @@ TEST_F(DeviceTestBase, RemovalFromTheCopy) {
   machine.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, KEY_SET_VALUE, &key);
   ASSERT_EQ(machine.RegDeleteValueA(key, "vesk9.inf"), ERROR_SUCCESS);
   machine.RegCloseKey(key);
+  // An entry that cannot be deleted (a key under it) keeps its copy.
+  machine.RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kEntryKey + "\\Extra").c_str(), 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &key, nullptr);
+  machine.RegCloseKey(key);
+  EXPECT_EQ(Run(quiet), 0);
+  EXPECT_TRUE(machine.FileExists(kRemover));
+  EXPECT_TRUE(machine.DeletesAtRestart().empty());
+  machine.RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kEntryKey + "\\Extra").c_str());
   EXPECT_EQ(Run(quiet), 0);
   EXPECT_EQ(machine.LogOf("SetupUninstallOEMInfA").back(), "SetupUninstallOEMInfA(\"oem0.inf\", 0)");
   EXPECT_FALSE(machine.KeyExists(kEntryKey));
