@@ -572,7 +572,9 @@ TEST_P(EntryTest, InstallLeavesACopyAndAnEntryToRemoveWith) {
       {"NoRepair", "#1"},
       {"EstimatedSize", "#1"}};
   EXPECT_EQ(entry, expected);
-  // A second run, from a newer disk, brings it up to date.
+  // A second run, from a newer disk, brings it up to date: the newest of
+  // its packages (1.10 is newer than 1.2, which sorts after it as text).
+  AddDevicePackage("vesk2");
   machine.AddFile("C:\\setup\\vesk1.inf",
                   machine.FileContent("C:\\setup\\vesk1.inf").replace(
                       machine.FileContent("C:\\setup\\vesk1.inf").find("1.2.3.4"), 7, "1.10.0.0"));
