@@ -212,6 +212,22 @@ bool CheckCompanyFolder(const char* windowsDir, bool nt) {
   return true;
 }
 
+bool ForEachInFolder(const char* folder, FolderVisit visit, void* context) {
+  PlatformLayer& platform = GetPlatform();
+  char path[kFormatSize];
+  FormatInto(path, "%s\\*", folder);
+  WIN32_FIND_DATAA found;
+  HANDLE find = platform.FindFirstFileA(path, &found);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    found.cFileName[MAX_PATH - 1] = '\0';
+    FormatInto(path, "%s\\%s", folder, found.cFileName);
+    visit(path, found, context);
+  } while (platform.FindNextFileA(find, &found));
+  platform.FindClose(find);
+  return true;
+}
+
 void ReleaseCompanyFolder() {
   CompanyFolder& folder = g_companyFolder;
   for (HANDLE& held : folder.held) {

@@ -42,6 +42,12 @@ bool CheckCompanyFolder(const char* windowsDir, bool nt);
 // Lets go of the folder; a later check starts over.
 void ReleaseCompanyFolder();
 
+// Calls `visit` with the full path and the find data of each entry in
+// `folder` (the company folder or a run folder in it), its name cut to
+// MAX_PATH; `context` is passed on. False where the folder cannot be listed.
+typedef void (*FolderVisit)(const char* path, const WIN32_FIND_DATAA& found, void* context);
+bool ForEachInFolder(const char* folder, FolderVisit visit, void* context);
+
 // Whether the file or folder at `path` is owned by Administrators, SYSTEM or
 // the account this process runs as (an owner can always change its DACL), by
 // another account, or whether that cannot be read now.

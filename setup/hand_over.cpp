@@ -54,62 +54,44 @@ const void* TwinImage(WORD resource, DWORD* size) {
 // restart, the folder after it.
 void RemoveRunFolder(const char* folder, HANDLE held) {
   PlatformLayer& platform = GetPlatform();
-  char path[kFormatSize];
-  FormatInto(path, "%s\\*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE find = platform.FindFirstFileA(path, &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      found.cFileName[MAX_PATH - 1] = '\0';
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      FormatInto(path, "%s\\%s", folder, found.cFileName);
-      if (!platform.DeleteFileA(path))
-        platform.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } while (platform.FindNextFileA(find, &found));
-    platform.FindClose(find);
-  }
+  ForEachInFolder(folder, [](const char* path, const WIN32_FIND_DATAA& found, void*) {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    if (!GetPlatform().DeleteFileA(path))
+      GetPlatform().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }, nullptr);
   platform.CloseHandle(held);
   if (!platform.RemoveDirectoryA(folder))
     platform.MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// Run folders that a killed run left behind, once the process that made
-// each no longer runs (its twin, which runs from there, cannot go before);
-// and the twins older setups left in the company folder itself.
-void RemoveLeftovers(const char* folder) {
+// An entry of the company folder: a run folder that a killed run left
+// behind, once the process that made it no longer runs (its twin, which runs
+// from there, cannot go before); a twin an older setup left in the folder
+// itself.
+void RemoveLeftover(const char* path, const WIN32_FIND_DATAA& found, void*) {
   PlatformLayer& platform = GetPlatform();
-  char path[kFormatSize];
-  FormatInto(path, "%s\\*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE find = platform.FindFirstFileA(path, &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    found.cFileName[MAX_PATH - 1] = '\0';
-    FormatInto(path, "%s\\%s", folder, found.cFileName);
-    // Long names only: the pattern matches 8.3 names too.
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (MatchesPattern(found.cFileName, "setup*-*.exe")) platform.DeleteFileA(path);
-      continue;
-    }
-    if (!MatchesPattern(found.cFileName, "run-*")) continue;
-    // A junction planted under such a name before the folder was sealed goes
-    // as a link: what it leads to is never entered.
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      platform.RemoveDirectoryA(path);
-      continue;
-    }
-    DWORD pid = 0;
-    for (const char* p = found.cFileName + 4; *p && *p != '-'; ++p)
-      pid = pid * 16 + static_cast<DWORD>(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
-    HANDLE maker = platform.OpenProcess(SYNCHRONIZE, FALSE, pid);
-    bool runs = maker && platform.WaitForSingleObject(maker, 0) == WAIT_TIMEOUT;
-    if (maker) platform.CloseHandle(maker);
-    // Only a run folder of ours: one planted before the folder was sealed
-    // stays where it is.
-    HANDLE held = runs ? nullptr : HoldTrustedFolder(path);
-    if (held) RemoveRunFolder(path, held);
-  } while (platform.FindNextFileA(find, &found));
-  platform.FindClose(find);
+  // Long names only: the pattern matches 8.3 names too.
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (MatchesPattern(found.cFileName, "setup*-*.exe")) platform.DeleteFileA(path);
+    return;
+  }
+  if (!MatchesPattern(found.cFileName, "run-*")) return;
+  // A junction planted under such a name before the folder was sealed goes
+  // as a link: what it leads to is never entered.
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    platform.RemoveDirectoryA(path);
+    return;
+  }
+  DWORD pid = 0;
+  for (const char* p = found.cFileName + 4; *p && *p != '-'; ++p)
+    pid = pid * 16 + static_cast<DWORD>(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
+  HANDLE maker = platform.OpenProcess(SYNCHRONIZE, FALSE, pid);
+  bool runs = maker && platform.WaitForSingleObject(maker, 0) == WAIT_TIMEOUT;
+  if (maker) platform.CloseHandle(maker);
+  // Only a run folder of ours: one planted before the folder was sealed
+  // stays where it is.
+  HANDLE held = runs ? nullptr : HoldTrustedFolder(path);
+  if (held) RemoveRunFolder(path, held);
 }
 
 // Writes the twin as a new file, then holds it open for reading, sharing
@@ -250,7 +232,7 @@ bool HandOverToNativeSetup(LPCSTR arguments, DWORD* exitCode) {
     return false;
   }
   const char* company = g_companyFolder.path.c_str();
-  RemoveLeftovers(company);
+  ForEachInFolder(company, RemoveLeftover, nullptr);
   char run[kFormatSize], path[kFormatSize];
   FormatInto(run, "%s\\run-%X-%X", company, platform.GetCurrentProcessId(),
              platform.GetTickCount());

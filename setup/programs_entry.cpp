@@ -32,21 +32,35 @@ bool IsNewer(const char* version, const char* than) {
 // The files the entry stands for, in KiB, rounded up: the copy and the
 // packages' copies (the logs are not the drivers').
 DWORD FolderKiB(const char* folder) {
-  PlatformLayer& platform = GetPlatform();
-  char pattern[kFormatSize];
-  FormatInto(pattern, "%s\\*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE find = platform.FindFirstFileA(pattern, &found);
   DWORD bytes = 0;
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  do {
-    found.cFileName[MAX_PATH - 1] = '\0';
+  ForEachInFolder(folder, [](const char*, const WIN32_FIND_DATAA& found, void* sum) {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
         !MatchesPattern(found.cFileName, "setup.log*"))
-      bytes += found.nFileSizeLow;
-  } while (platform.FindNextFileA(find, &found));
-  platform.FindClose(find);
+      *static_cast<DWORD*>(sum) += found.nFileSizeLow;
+  }, &bytes);
   return (bytes + 1023) / 1024;
+}
+
+// Every file of the company folder but the logs; the copy that runs cannot
+// be deleted, but it can be renamed: it goes at the next restart under
+// another name, so that an install before then keeps its new copy. One an
+// earlier removal renamed goes now where nothing runs it any more. `aside`
+// is the name this run gave its own copy.
+void DeleteCompanyFile(const char* path, const WIN32_FIND_DATAA& found, void* context) {
+  PlatformLayer& platform = GetPlatform();
+  char* aside = static_cast<char*>(context);
+  if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      MatchesPattern(found.cFileName, "setup.log*"))
+    return;
+  if (MatchesPattern(found.cFileName, "*.removed-*")) {
+    if (!SameText(path, aside)) platform.DeleteFileA(path);
+    return;
+  }
+  if (DeleteFresh(path)) return;
+  SetAsideName(aside, path, "removed");
+  bool later = platform.MoveFileA(path, aside) &&
+               platform.MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  LogResult(later, platform.GetLastError(), "delete %s at the next restart", path);
 }
 
 // Each value, until one fails: its error is the entry's.
@@ -148,7 +162,6 @@ void RegisterForRemoval(const char* removeSwitch) {
 
 void UnregisterAfterRemoval() {
   if (g_companyFolder.state != kFolderSafe) return;
-  PlatformLayer& platform = GetPlatform();
   // A package of ours that another disk staged is still in the store: the
   // entry stays to remove it with, and so do the copies Windows reinstalls
   // its devices from.
@@ -162,31 +175,6 @@ void UnregisterAfterRemoval() {
               "remove the entry in Programs and Features");
   // An entry that stays keeps the copy it starts, to try again with.
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return;
-  // Every file but the logs; the copy that runs cannot be deleted, but it can
-  // be renamed: it goes at the next restart under another name, so that an
-  // install before then keeps its new copy. One an earlier removal renamed
-  // goes now where nothing runs it any more.
-  const char* folder = g_companyFolder.path.c_str();
-  char path[kFormatSize], aside[kFormatSize] = "";
-  FormatInto(path, "%s\\*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE find = platform.FindFirstFileA(path, &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    found.cFileName[MAX_PATH - 1] = '\0';
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        MatchesPattern(found.cFileName, "setup.log*"))
-      continue;
-    FormatInto(path, "%s\\%s", folder, found.cFileName);
-    if (MatchesPattern(found.cFileName, "*.removed-*")) {
-      if (!SameText(path, aside)) platform.DeleteFileA(path);
-      continue;
-    }
-    if (DeleteFresh(path)) continue;
-    SetAsideName(aside, path, "removed");
-    bool later = platform.MoveFileA(path, aside) &&
-                 platform.MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    LogResult(later, platform.GetLastError(), "delete %s at the next restart", path);
-  } while (platform.FindNextFileA(find, &found));
-  platform.FindClose(find);
+  char aside[kFormatSize] = "";
+  ForEachInFolder(g_companyFolder.path.c_str(), DeleteCompanyFile, aside);
 }
